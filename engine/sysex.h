@@ -57,7 +57,10 @@ std::uint32_t Crc32(const std::uint8_t* data, std::size_t length);
 void PutSevenBitGroups(std::uint8_t* out, std::uint32_t value);
 
 // Composers that write a whole message into `out` and return its length.
-// They allocate nothing; `out` must have room for the message.
+// They allocate nothing; `out` must have room for the message. They return 0
+// and write nothing for what the message cannot carry: a chunk longer than
+// kMaxChunkLength, a negative address or size, a mode command other than
+// kCmdUpdateMode and kCmdFinish.
 std::size_t ComposeWriteData(std::uint8_t* out, std::uint8_t model, const std::uint8_t* data,
                              std::int32_t address, std::size_t length);
 std::size_t ComposeEraseRequest(std::uint8_t* out, std::uint8_t model, std::int32_t address, std::int32_t size);
