@@ -2,10 +2,12 @@
 // and a first-in, first-out queue of the buffers the driver handed back.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "midi/drivers/midi_driver.h"
 
@@ -36,11 +38,14 @@ class CMidiInPort {
   CMidiInPort& operator=(const CMidiInPort&) = delete;
 
   std::uint32_t GetDeviceCount();
-  void GetDeviceName(std::uint32_t index, char* buffer);  // at most 40 characters
+  // At most 40 characters; an empty name when the driver cannot describe it.
+  void GetDeviceName(std::uint32_t index, char* buffer);
 
   int Start();  // 1 started or already started, 0 failed
   int Close();  // 0 if the port never opened a device, else 1; the queue stays
 
+  // One appender (the driver's callback thread) and one remover (the
+  // dispatcher) may use the queue at the same time.
   SysExView GetFirstMessage() const;  // valid until that entry is removed
   void RemoveFirstMessage();
 
@@ -52,8 +57,19 @@ class CMidiInPort {
                             std::uintptr_t param1, std::uintptr_t param2);
 
  private:
-  void OnLongData(MidiHeader* header);
+  // A receive buffer the driver may still hold, with the device it is lent to.
+  struct Stranded {
+    MidiHandle device = 0;
+    std::unique_ptr<MidiHeader> header;
+    std::unique_ptr<std::uint8_t[]> buffer;
+  };
+
+  void OnLongData(MidiHandle device, MidiHeader* header);
   void Append(std::unique_ptr<SysExEntry> entry);
+  // Gives up the open device and the receive buffer after a failed Start.
+  void AbandonStart(bool prepared, bool lent);
+  void FreeOrPark(bool handedBack);
+  void ReleaseStranded();
 
   MidiDriver& driver_;
   MidiHandle handle = 0;
@@ -62,9 +78,10 @@ class CMidiInPort {
   std::uint32_t deviceIndex = 0;
   std::atomic<std::uint32_t> started{0};
   bool everOpened_ = false;
-  // A buffer the driver never handed back is parked here, never freed under it.
-  std::unique_ptr<MidiHeader> strandedHeader_;
-  std::unique_ptr<std::uint8_t[]> strandedBuffer_;
+  // Buffers the driver did not hand back (a failed stop, reset or unprepare):
+  // never freed under it. Destruction asks once more and, if the driver still
+  // holds one, lets that memory go rather than free it.
+  std::vector<Stranded> stranded_;
 
   mutable std::mutex queueMutex_;
   std::unique_ptr<SysExEntry> queueHead;

@@ -14,6 +14,10 @@ struct TimeCaps {
 constexpr std::uint32_t kTimeCapsSize = 8;
 constexpr std::uint32_t kTimePeriodic = 1;
 
+// Results of GetDevCaps, BeginPeriod, EndPeriod and KillEvent.
+constexpr std::uint32_t kTimerNoError = 0;
+constexpr std::uint32_t kTimerNoCanDo = 97;
+
 // (event identifier, message, context given to SetEvent, reserved, reserved)
 using TimerCallback = void (*)(std::uint32_t timerId, std::uint32_t message, std::uintptr_t context,
                                std::uintptr_t reserved1, std::uintptr_t reserved2);

@@ -19,9 +19,12 @@ using MmResult = std::uint32_t;
 constexpr MmResult kMmNoError = 0;
 constexpr MmResult kMmError = 1;
 constexpr MmResult kMmBadDeviceId = 2;
+constexpr MmResult kMmAllocated = 4;
 constexpr MmResult kMmInvalidHandle = 5;
+constexpr MmResult kMmNoDriver = 6;
 constexpr MmResult kMmNoMemory = 7;
 constexpr MmResult kMmInvalidParam = 11;
+constexpr MmResult kMidiUnprepared = 64;
 constexpr MmResult kMidiStillPlaying = 65;
 constexpr MmResult kMidiNotReady = 67;
 
@@ -71,6 +74,20 @@ using MidiInCallback = void (*)(MidiHandle handle, std::uint32_t message,
                                 std::uintptr_t instance, std::uintptr_t param1,
                                 std::uintptr_t param2);
 
+// What the ports rely on from every driver:
+// - OutLongMsg: once it has accepted a header (result 0), the driver sets
+//   kMidiHeaderDone in it exactly once, when the bytes have left, also when
+//   the device goes away or is closed meanwhile. Until then it may read the
+//   bytes; afterwards it touches neither the header nor the bytes.
+// - Calls on a handle that is closed or unknown fail (kMmInvalidHandle) and
+//   touch nothing.
+// - Input: a header given to InAddBuffer is lent until the driver hands it
+//   back through the callback with kMidiHeaderDone set. InStop hands back a
+//   partly filled buffer, InReset every lent buffer (with no bytes when none
+//   arrived); both have finished those callbacks before they return.
+//   InUnprepareHeader returns 0 only when the driver no longer holds the
+//   header. Once InClose has returned 0, no callback for that handle runs or
+//   will start.
 class MidiDriver {
  public:
   virtual ~MidiDriver() = default;
