@@ -12,9 +12,6 @@
 #include <chrono>
 #include <thread>
 
-#include "midi/drivers/device_names.h"
-#include "midi/drivers/lent_buffer_input.h"
-#include "midi/drivers/output_headers.h"
 
 namespace kv::midi {
 
@@ -67,8 +64,8 @@ unsigned short StreamEvents(snd_rawmidi_t* rawmidi, std::vector<pollfd>& fds) {
 }
 
 // Every rawmidi subdevice of every card that has the stream asked for.
-std::vector<std::pair<std::string, PortNaming>> EnumeratePorts(snd_rawmidi_stream_t stream) {
-  std::vector<std::pair<std::string, PortNaming>> found;
+std::vector<ListedPort> EnumeratePorts(snd_rawmidi_stream_t stream) {
+  std::vector<ListedPort> found;
   snd_ctl_card_info_t* cardInfo = nullptr;
   snd_rawmidi_info_t* info = nullptr;
   if (snd_ctl_card_info_malloc(&cardInfo) < 0) return found;
@@ -93,8 +90,9 @@ std::vector<std::pair<std::string, PortNaming>> EnumeratePorts(snd_rawmidi_strea
         for (unsigned sub = 0; sub < subdevices; ++sub) {
           snd_rawmidi_info_set_subdevice(info, sub);
           if (snd_ctl_rawmidi_info(control, info) < 0) continue;
-          found.emplace_back(cardName + "," + std::to_string(device) + "," + std::to_string(sub),
-                             PortNaming{productName, cardName});
+          found.push_back(ListedPort{
+              cardName + "," + std::to_string(device) + "," + std::to_string(sub),
+              PortNaming{productName, cardName}});
         }
       }
     }
@@ -109,16 +107,16 @@ std::vector<std::pair<std::string, PortNaming>> EnumeratePorts(snd_rawmidi_strea
 
 // One open output subdevice. Messages are written on the sender's thread;
 // Close ends a write that is still waiting for room, which then fails.
-class AlsaOutput {
+class AlsaOutput final : public OutputStream {
  public:
   explicit AlsaOutput(snd_rawmidi_t* rawmidi) : rawmidi_(rawmidi) {}
-  ~AlsaOutput() { Close(); }
+  ~AlsaOutput() override { Close(); }
   AlsaOutput(const AlsaOutput&) = delete;
   AlsaOutput& operator=(const AlsaOutput&) = delete;
 
   bool Ready() const { return wake_.Valid(); }
 
-  MmResult Send(const std::uint8_t* data, std::size_t length) {
+  MmResult Send(const std::uint8_t* data, std::size_t length) override {
     std::lock_guard lock(sendMutex_);
     if (rawmidi_ == nullptr || closing_.load()) return kMmInvalidHandle;
     std::vector<pollfd> fds = PollSet(rawmidi_, wake_);
@@ -141,7 +139,7 @@ class AlsaOutput {
     return snd_rawmidi_drain(rawmidi_) < 0 ? kMmError : kMmNoError;
   }
 
-  void Close() {
+  void Close() override {
     closing_.store(true);
     wake_.Signal();
     std::lock_guard lock(sendMutex_);
@@ -158,12 +156,12 @@ class AlsaOutput {
 
 // One open input subdevice with its reader thread. Bytes are read whether or
 // not input runs, so nothing stale waits in the kernel for the next start.
-class AlsaInput {
+class AlsaInput final : public InputStream {
  public:
   AlsaInput(snd_rawmidi_t* rawmidi, MidiHandle handle, MidiInCallback callback,
             std::uintptr_t instance)
       : rawmidi_(rawmidi), input_(handle, callback, instance) {}
-  ~AlsaInput() { Close(); }
+  ~AlsaInput() override { Close(); }
   AlsaInput(const AlsaInput&) = delete;
   AlsaInput& operator=(const AlsaInput&) = delete;
 
@@ -173,19 +171,14 @@ class AlsaInput {
     return true;
   }
 
-  LentBufferInput& Input() { return input_; }
+  LentBufferInput& Input() override { return input_; }
 
-  // After Close no callback runs any more: the reader has ended, and the
-  // buffers still lent are handed back here, with no bytes.
-  void Close() {
+  void Close() override {
     stopping_.store(true);
     wake_.Signal();
     if (reader_.joinable()) reader_.join();
-    if (rawmidi_ != nullptr) {
-      input_.Reset();
-      snd_rawmidi_close(rawmidi_);
-      rawmidi_ = nullptr;
-    }
+    if (rawmidi_ != nullptr) snd_rawmidi_close(rawmidi_);
+    rawmidi_ = nullptr;
   }
 
  private:
@@ -216,176 +209,27 @@ class AlsaInput {
 
 AlsaDriver::AlsaDriver() { snd_lib_error_set_handler(&SilentAlsaError); }
 
-AlsaDriver::~AlsaDriver() {
-  for (auto& input : inputs_.RemoveAll()) input->Close();
-  for (auto& output : outputs_.RemoveAll()) output->Close();
+std::vector<ListedPort> AlsaDriver::ListPorts(bool output) {
+  return EnumeratePorts(output ? SND_RAWMIDI_STREAM_OUTPUT : SND_RAWMIDI_STREAM_INPUT);
 }
 
-std::uint32_t AlsaDriver::Relist(bool output) {
-  const auto found = EnumeratePorts(output ? SND_RAWMIDI_STREAM_OUTPUT : SND_RAWMIDI_STREAM_INPUT);
-  std::vector<PortNaming> naming;
-  for (const auto& entry : found) naming.push_back(entry.second);
-  const std::vector<std::string> names = ListNames(naming);
-  std::vector<Port> ports;
-  for (std::size_t i = 0; i < found.size(); ++i) ports.push_back(Port{found[i].first, names[i]});
-
-  std::lock_guard lock(listMutex_);
-  (output ? outPorts_ : inPorts_) = std::move(ports);
-  (output ? outListed_ : inListed_) = true;
-  return static_cast<std::uint32_t>((output ? outPorts_ : inPorts_).size());
-}
-
-bool AlsaDriver::Lookup(bool output, std::uint32_t device, Port& port) {
-  bool listed = false;
-  {
-    std::lock_guard lock(listMutex_);
-    listed = output ? outListed_ : inListed_;
-  }
-  if (!listed) Relist(output);
-  std::lock_guard lock(listMutex_);
-  const std::vector<Port>& ports = output ? outPorts_ : inPorts_;
-  if (device >= ports.size()) return false;
-  port = ports[device];
-  return true;
-}
-
-std::uint32_t AlsaDriver::OutGetNumDevs() { return Relist(true); }
-
-MmResult AlsaDriver::OutGetDevCaps(std::uint32_t device, MidiCaps* caps, std::uint32_t) {
-  Port port;
-  if (caps == nullptr) return kMmInvalidParam;
-  if (!Lookup(true, device, port)) {
-    FillCaps(caps, {});
-    return kMmBadDeviceId;
-  }
-  FillCaps(caps, port.productName);
-  return kMmNoError;
-}
-
-MmResult AlsaDriver::OutOpen(MidiHandle* handle, std::uint32_t device) {
-  if (handle == nullptr) return kMmInvalidParam;
-  *handle = 0;
-  Port port;
-  if (!Lookup(true, device, port)) return kMmBadDeviceId;
+MmResult AlsaDriver::OpenOutput(const std::string& address, std::shared_ptr<OutputStream>& stream) {
   snd_rawmidi_t* rawmidi = nullptr;
-  if (snd_rawmidi_open(nullptr, &rawmidi, port.deviceName.c_str(), SND_RAWMIDI_NONBLOCK) < 0) {
-    return kMmError;
-  }
+  if (snd_rawmidi_open(nullptr, &rawmidi, address.c_str(), SND_RAWMIDI_NONBLOCK) < 0) return kMmError;
   auto output = std::make_shared<AlsaOutput>(rawmidi);
   if (!output->Ready()) return kMmNoMemory;
-  *handle = outputs_.Add(std::move(output));
+  stream = std::move(output);
   return kMmNoError;
 }
 
-MmResult AlsaDriver::OutClose(MidiHandle handle) {
-  auto output = outputs_.Remove(handle);
-  if (!output) return kMmInvalidHandle;
-  output->Close();
-  return kMmNoError;
-}
-
-MmResult AlsaDriver::OutPrepareHeader(MidiHandle handle, MidiHeader* header, std::uint32_t headerSize) {
-  if (!outputs_.Find(handle)) return kMmInvalidHandle;
-  return PrepareOutputHeader(header, headerSize);
-}
-
-MmResult AlsaDriver::OutLongMsg(MidiHandle handle, MidiHeader* header, std::uint32_t headerSize) {
-  auto output = outputs_.Find(handle);
-  if (!output) return kMmInvalidHandle;
-  if (const MmResult checked = BeginOutputMessage(header, headerSize); checked != kMmNoError) {
-    return checked;
-  }
-  const MmResult result = output->Send(header->data, header->bufferLength);
-  EndOutputMessage(header, result == kMmNoError);
-  return result;
-}
-
-MmResult AlsaDriver::OutUnprepareHeader(MidiHandle handle, MidiHeader* header,
-                                        std::uint32_t headerSize) {
-  if (!outputs_.Find(handle)) return kMmInvalidHandle;
-  return UnprepareOutputHeader(header, headerSize);
-}
-
-std::uint32_t AlsaDriver::InGetNumDevs() { return Relist(false); }
-
-MmResult AlsaDriver::InGetDevCaps(std::uint32_t device, MidiCaps* caps, std::uint32_t) {
-  Port port;
-  if (caps == nullptr) return kMmInvalidParam;
-  if (!Lookup(false, device, port)) {
-    FillCaps(caps, {});
-    return kMmBadDeviceId;
-  }
-  FillCaps(caps, port.productName);
-  return kMmNoError;
-}
-
-MmResult AlsaDriver::InOpen(MidiHandle* handle, std::uint32_t device, MidiInCallback callback,
-                            std::uintptr_t instance, std::uint32_t flags) {
-  if (handle == nullptr) return kMmInvalidParam;
-  *handle = 0;
-  if (flags != kCallbackFunction || callback == nullptr) return kMmInvalidParam;
-  Port port;
-  if (!Lookup(false, device, port)) return kMmBadDeviceId;
+MmResult AlsaDriver::OpenInput(const std::string& address, MidiHandle handle, MidiInCallback callback,
+                               std::uintptr_t instance, std::shared_ptr<InputStream>& stream) {
   snd_rawmidi_t* rawmidi = nullptr;
-  if (snd_rawmidi_open(&rawmidi, nullptr, port.deviceName.c_str(), SND_RAWMIDI_NONBLOCK) < 0) {
-    return kMmError;
-  }
-  const MidiHandle reserved = inputs_.Reserve();
-  auto input = std::make_shared<AlsaInput>(rawmidi, reserved, callback, instance);
-  input->Input().Notify(kMimOpen);
+  if (snd_rawmidi_open(&rawmidi, nullptr, address.c_str(), SND_RAWMIDI_NONBLOCK) < 0) return kMmError;
+  auto input = std::make_shared<AlsaInput>(rawmidi, handle, callback, instance);
   if (!input->Begin()) return kMmNoMemory;
-  inputs_.Put(reserved, std::move(input));
-  *handle = reserved;
+  stream = std::move(input);
   return kMmNoError;
-}
-
-MmResult AlsaDriver::InReset(MidiHandle handle) {
-  auto input = inputs_.Find(handle);
-  if (!input) return kMmInvalidHandle;
-  input->Input().Reset();
-  return kMmNoError;
-}
-
-MmResult AlsaDriver::InPrepareHeader(MidiHandle handle, MidiHeader* header, std::uint32_t headerSize) {
-  auto input = inputs_.Find(handle);
-  return input ? input->Input().Prepare(header, headerSize) : kMmInvalidHandle;
-}
-
-MmResult AlsaDriver::InAddBuffer(MidiHandle handle, MidiHeader* header, std::uint32_t headerSize) {
-  auto input = inputs_.Find(handle);
-  return input ? input->Input().Add(header, headerSize) : kMmInvalidHandle;
-}
-
-MmResult AlsaDriver::InStart(MidiHandle handle) {
-  auto input = inputs_.Find(handle);
-  if (!input) return kMmInvalidHandle;
-  input->Input().Start();
-  return kMmNoError;
-}
-
-MmResult AlsaDriver::InStop(MidiHandle handle) {
-  auto input = inputs_.Find(handle);
-  if (!input) return kMmInvalidHandle;
-  input->Input().Stop();
-  return kMmNoError;
-}
-
-MmResult AlsaDriver::InUnprepareHeader(MidiHandle handle, MidiHeader* header,
-                                       std::uint32_t headerSize) {
-  auto input = inputs_.Find(handle);
-  return input ? input->Input().Unprepare(header, headerSize) : kMmInvalidHandle;
-}
-
-MmResult AlsaDriver::InClose(MidiHandle handle) {
-  auto input = inputs_.Remove(handle);
-  if (!input) return kMmInvalidHandle;
-  input->Close();
-  input->Input().Notify(kMimClose);
-  return kMmNoError;
-}
-
-void AlsaDriver::Sleep(std::uint32_t milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 }  // namespace kv::midi

@@ -22,66 +22,22 @@
 // a server and prints nothing.
 #pragma once
 
-#include <cstdint>
-#include <mutex>
-#include <string>
-#include <vector>
-
-#include "midi/drivers/handle_table.h"
-#include "midi/drivers/midi_driver.h"
+#include "midi/drivers/stream_driver.h"
 
 namespace kv::midi {
 
-class JackOutput;
-class JackInput;
+// Clients of this program start with this; they are never listed as devices.
+constexpr const char* kJackClientPrefix = "kv-updater";
 
-class JackDriver final : public MidiDriver {
+class JackDriver final : public StreamDriver {
  public:
   JackDriver();
-  ~JackDriver() override;
-  JackDriver(const JackDriver&) = delete;
-  JackDriver& operator=(const JackDriver&) = delete;
 
-  std::uint32_t OutGetNumDevs() override;
-  MmResult OutGetDevCaps(std::uint32_t device, MidiCaps* caps, std::uint32_t capsSize) override;
-  MmResult OutOpen(MidiHandle* handle, std::uint32_t device) override;
-  MmResult OutClose(MidiHandle handle) override;
-  MmResult OutPrepareHeader(MidiHandle handle, MidiHeader* header, std::uint32_t headerSize) override;
-  MmResult OutLongMsg(MidiHandle handle, MidiHeader* header, std::uint32_t headerSize) override;
-  MmResult OutUnprepareHeader(MidiHandle handle, MidiHeader* header, std::uint32_t headerSize) override;
-
-  std::uint32_t InGetNumDevs() override;
-  MmResult InGetDevCaps(std::uint32_t device, MidiCaps* caps, std::uint32_t capsSize) override;
-  MmResult InOpen(MidiHandle* handle, std::uint32_t device, MidiInCallback callback,
-                  std::uintptr_t instance, std::uint32_t flags) override;
-  MmResult InReset(MidiHandle handle) override;
-  MmResult InPrepareHeader(MidiHandle handle, MidiHeader* header, std::uint32_t headerSize) override;
-  MmResult InAddBuffer(MidiHandle handle, MidiHeader* header, std::uint32_t headerSize) override;
-  MmResult InStart(MidiHandle handle) override;
-  MmResult InStop(MidiHandle handle) override;
-  MmResult InUnprepareHeader(MidiHandle handle, MidiHeader* header, std::uint32_t headerSize) override;
-  MmResult InClose(MidiHandle handle) override;
-
-  void Sleep(std::uint32_t milliseconds) override;
-
- private:
-  struct Port {
-    std::string portName;     // full "client:port"
-    std::string productName;  // as listed
-  };
-  // Lists the devices again and keeps the list, so that numbers given
-  // to later calls mean what the last count listed.
-  std::uint32_t Relist(bool output);
-  bool Lookup(bool output, std::uint32_t device, Port& port);
-
-  std::mutex listMutex_;
-  std::vector<Port> outPorts_;
-  std::vector<Port> inPorts_;
-  bool outListed_ = false;
-  bool inListed_ = false;
-
-  HandleTable<JackOutput> outputs_;
-  HandleTable<JackInput> inputs_;
+ protected:
+  std::vector<ListedPort> ListPorts(bool output) override;
+  MmResult OpenOutput(const std::string& address, std::shared_ptr<OutputStream>& stream) override;
+  MmResult OpenInput(const std::string& address, MidiHandle handle, MidiInCallback callback,
+                     std::uintptr_t instance, std::shared_ptr<InputStream>& stream) override;
 };
 
 }  // namespace kv::midi

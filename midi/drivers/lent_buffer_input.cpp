@@ -36,7 +36,7 @@ MmResult LentBufferInput::Add(MidiHeader* header, std::uint32_t headerSize) {
   if (!Valid(header, headerSize)) return kMmInvalidParam;
   std::lock_guard lock(mutex_);
   const std::uint32_t flags = header->flags.load();
-  if ((flags & kMidiHeaderPrepared) == 0) return kMmInvalidParam;
+  if ((flags & kMidiHeaderPrepared) == 0) return kMidiUnprepared;
   if ((flags & kMidiHeaderInQueue) != 0) return kMidiStillPlaying;
   header->bytesRecorded = 0;
   header->flags.store((flags & ~kMidiHeaderDone) | kMidiHeaderInQueue);

@@ -27,7 +27,7 @@ MmResult UnprepareOutputHeader(MidiHeader* header, std::uint32_t headerSize) {
 MmResult BeginOutputMessage(MidiHeader* header, std::uint32_t headerSize) {
   if (!Valid(header, headerSize)) return kMmInvalidParam;
   const std::uint32_t flags = header->flags.load();
-  if ((flags & kMidiHeaderPrepared) == 0) return kMmInvalidParam;
+  if ((flags & kMidiHeaderPrepared) == 0) return kMidiUnprepared;
   if ((flags & kMidiHeaderInQueue) != 0) return kMidiStillPlaying;
   header->flags.store((flags & ~kMidiHeaderDone) | kMidiHeaderInQueue);
   return kMmNoError;

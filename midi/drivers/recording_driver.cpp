@@ -118,10 +118,12 @@ MmResult RecordingDriver::OutClose(MidiHandle handle) {
 
 MmResult RecordingDriver::OutPrepareHeader(MidiHandle handle, MidiHeader* header, std::uint32_t headerSize) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (header != nullptr) {
+    lastOutPrepared_ = SeenHeader{header->data, header->bufferLength, header->flags.load()};
+  }
   if (auto failure = Enter(Op::OutPrepareHeader)) return *failure;
   if (outOpen_.count(handle) == 0) return kMmInvalidHandle;
   if (header == nullptr || headerSize != kMidiHeaderSize) return kMmInvalidParam;
-  lastOutPrepared_ = SeenHeader{header->data, header->bufferLength, header->flags.load()};
   header->flags.fetch_or(kMidiHeaderPrepared);
   outPrepared_.insert(header);
   return kMmNoError;

@@ -1,10 +1,5 @@
 #include "midi/drivers/winmm_driver_win32.h"
 
-// clang-format off
-#include <windows.h>
-#include <mmsystem.h>
-// clang-format on
-
 #include <cstring>
 #include <new>
 
@@ -60,9 +55,11 @@ void ForgetMirror(MidiHeader* header) {
   header->flags.fetch_and(~(kMidiHeaderPrepared | kMidiHeaderInQueue), std::memory_order_acq_rel);
 }
 
+}  // namespace
+
 // Output completion: the only place that sets the seam header's done flag.
 // It is the last touch of the header; the sender may free it right after.
-void CALLBACK OutputCallback(HMIDIOUT, UINT message, DWORD_PTR, DWORD_PTR param1, DWORD_PTR) {
+void CALLBACK WinmmDriver::OnOutputEvent(HMIDIOUT, UINT message, DWORD_PTR, DWORD_PTR param1, DWORD_PTR) {
   if (message != MOM_DONE) {
     return;
   }
@@ -73,7 +70,8 @@ void CALLBACK OutputCallback(HMIDIOUT, UINT message, DWORD_PTR, DWORD_PTR param1
 
 // Input: a handed-back platform header becomes the seam header it mirrors,
 // with its byte count and flags carried over before the port sees it.
-void CALLBACK InputCallback(HMIDIIN device, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2) {
+void CALLBACK WinmmDriver::OnInputEvent(HMIDIIN device, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                                         DWORD_PTR param2) {
   const auto* target = reinterpret_cast<const WinmmInputBinding*>(instance);
   if (target == nullptr || target->callback == nullptr) {
     return;
@@ -92,8 +90,6 @@ void CALLBACK InputCallback(HMIDIIN device, UINT message, DWORD_PTR instance, DW
   }
   target->callback(reinterpret_cast<MidiHandle>(device), message, target->instance, first, param2);
 }
-
-}  // namespace
 
 WinmmDriver::~WinmmDriver() {
   // A device still open here may still call back with its binding: let that
@@ -134,7 +130,7 @@ MmResult WinmmDriver::OutOpen(MidiHandle* handle, std::uint32_t device) {
     return kMmInvalidParam;
   }
   HMIDIOUT opened = nullptr;
-  const MMRESULT result = midiOutOpen(&opened, device, reinterpret_cast<DWORD_PTR>(&OutputCallback), 0,
+  const MMRESULT result = midiOutOpen(&opened, device, reinterpret_cast<DWORD_PTR>(&WinmmDriver::OnOutputEvent), 0,
                                       CALLBACK_FUNCTION);
   if (result != MMSYSERR_NOERROR || opened == nullptr) {
     *handle = 0;
@@ -240,7 +236,7 @@ MmResult WinmmDriver::InOpen(MidiHandle* handle, std::uint32_t device, MidiInCal
     return kMmNoMemory;
   }
   HMIDIIN opened = nullptr;
-  const MMRESULT result = midiInOpen(&opened, device, reinterpret_cast<DWORD_PTR>(&InputCallback),
+  const MMRESULT result = midiInOpen(&opened, device, reinterpret_cast<DWORD_PTR>(&WinmmDriver::OnInputEvent),
                                      reinterpret_cast<DWORD_PTR>(binding.get()), CALLBACK_FUNCTION);
   if (result != MMSYSERR_NOERROR || opened == nullptr) {
     return result != MMSYSERR_NOERROR ? result : kMmError;

@@ -14,6 +14,11 @@
 // the completion report instead of a shared plain field.
 #pragma once
 
+// clang-format off
+#include <windows.h>
+#include <mmsystem.h>
+// clang-format on
+
 #include <map>
 #include <memory>
 #include <mutex>
@@ -57,6 +62,14 @@ class WinmmDriver final : public MidiDriver {
   MmResult InClose(MidiHandle handle) override;
 
   void Sleep(std::uint32_t milliseconds) override;
+
+  // The platform's reports as the driver receives them: an output header
+  // done, an input event with a header handed back (instance: the
+  // WinmmInputBinding given at open).
+  static void CALLBACK OnOutputEvent(HMIDIOUT device, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                                     DWORD_PTR param2);
+  static void CALLBACK OnInputEvent(HMIDIIN device, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                                    DWORD_PTR param2);
 
  private:
   bool IsOpenOutput(MidiHandle handle) const;
