@@ -139,8 +139,9 @@ MmResult CombinedDriver::InOpen(MidiHandle* handle, std::uint32_t device, MidiIn
   const MmResult result = DriverOf(*open).InOpen(&open->inner, listed.device, &RouteInput,
                                                  reinterpret_cast<std::uintptr_t>(open.get()), flags);
   if (result != kMmNoError) return result;
-  *handle = open->outer;
-  inputs_.Put(open->outer, std::move(open));
+  const MidiHandle outer = open->outer;
+  inputs_.Put(outer, std::move(open));
+  *handle = outer;
   return kMmNoError;
 }
 
