@@ -39,7 +39,8 @@ std::shared_ptr<CTx3UpdatorDlg> CTx3UpdatorDlg::Create(std::shared_ptr<midi::Mid
                                           instanceNumber, times, images);
 }
 
-// Ports closed, timer not running, status 0, busy 0, event unsignalled.
+// Ports closed, timer not running; the reply signal starts with status 0 and
+// its event unsignalled, busy at 0.
 CTx3UpdatorDlg::CTx3UpdatorDlg(PassKey, std::shared_ptr<midi::MidiDriver> driver,
                                std::shared_ptr<midi::TimerService> timerService, std::shared_ptr<DialogView> view,
                                int instanceNumber, const ProtocolTimes& times, const ImageSource& images)
@@ -51,10 +52,7 @@ CTx3UpdatorDlg::CTx3UpdatorDlg(PassKey, std::shared_ptr<midi::MidiDriver> driver
       inPort_(*driver_),
       outPort_(*driver_),
       engine_(outPort_, inPort_, *this, times, images),
-      timer_(*timerService_) {
-  engine_.Signal().status.store(0);
-  engine_.Signal().Reset();
-}
+      timer_(*timerService_) {}
 
 CTx3UpdatorDlg::~CTx3UpdatorDlg() {
   // The timer stops first, and its last tick has finished when Stop returns,

@@ -303,7 +303,7 @@ TEST_F(HubTest, AcceptedExecuteDisablesControlsStartsTheWorkerAndRefusesASecondR
 
   // Nobody answers (no dispatcher tick runs): the identity wait times out,
   // so the stale signal was not taken for an answer.
-  ASSERT_TRUE(view->PumpUntil([&] { return hub->Busy() == 0; }));
+  ASSERT_TRUE(view->PumpUntil([&] { return hub->Busy() == 0; }, std::chrono::seconds(10)));
   EXPECT_EQ(view->Boxes().back(), (MessageBoxRecord{"Time out error(1)", "Error", BoxIcon::kError}));
   EXPECT_EQ(driver->SentMessages().size(), 1u);  // the identity request only
   EXPECT_EQ(EnableLog(), (std::vector<std::string>{"enable 1000 on", "enable 1001 on", "enable 1 on",
@@ -347,6 +347,43 @@ TEST_F(HubTest, WindowDestructionClosesThePortsAndAborts) {
   view->PumpFor(std::chrono::milliseconds(100));
   EXPECT_EQ(view->Log().size(), logged);
   EXPECT_EQ(hub->Busy(), 1);
+}
+
+TEST_F(HubTest, AReplyStillQueuedWhenTheWindowGoesDoesNotUndoTheAbort) {
+  // Long waits: the worker must end through the abort, not a time-out.
+  view = std::make_shared<FakeView>();
+  driver = std::make_shared<SequencedDriver>(std::vector<std::string>{"TARVO KV Series"},
+                                             std::vector<std::string>{"TARVO KV Series"}, sequence);
+  timers = std::make_shared<SequencedTimers>(sequence);
+  hub = CTx3UpdatorDlg::Create(driver, timers, view, 1, kProductionTimes);
+  hub->OnInitDialog();
+  hub->OnExecute();
+  // The worker is held in its first observer call (the UI thread is not
+  // pumping) while the pedal's identity reply reaches the input queue.
+  for (int i = 0; i < 5000 && view->MarshalledCalls() == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_EQ(view->MarshalledCalls(), 1);
+  const std::vector<std::uint8_t> identityReply = {0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x52, 0x57, 0x00,
+                                                   0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7};
+  ASSERT_TRUE(driver->HandBack(identityReply));
+  hub->OnDestroyWindow();
+  timers->FireAll();  // a tick after the close meets the queued reply
+  view->MarkGone();   // the worker goes on
+  std::weak_ptr<CTx3UpdatorDlg> weak = hub;
+  std::vector<std::weak_ptr<void>> services{driver, timers, weak};
+  driver.reset();
+  timers.reset();
+  hub.reset();
+  EXPECT_TRUE(view->PumpUntil(
+      [&] {
+        for (const auto& w : services) {
+          if (!w.expired()) return false;
+        }
+        return true;
+      },
+      std::chrono::seconds(10)))
+      << "the worker took the stale reply for an answer and went on waiting";
 }
 
 TEST_F(HubTest, DestructionStopsTheTimerBeforeThePortsClose) {
