@@ -302,6 +302,7 @@ TEST(FlashPlan, StopsAtTheFailingStepAndKeepsItsNumber) {
   EXPECT_EQ(rig.pedal.Count(Kind::Erase), 3);
   EXPECT_EQ(rig.pedal.Count(Kind::Write), 0x40000 / 2048);
   const std::vector<HostMessage> messages = rig.pedal.Messages();
+  ASSERT_FALSE(messages.empty());
   EXPECT_EQ(messages.back().kind, Kind::Erase);
   EXPECT_EQ(messages.back().address, 0x3FD000);
   EXPECT_EQ(LogTexts(), LogLines({3}));
