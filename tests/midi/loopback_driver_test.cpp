@@ -42,9 +42,11 @@ TEST(LoopbackDriverTest, TwoThreadsSendingThroughOnePortDeliverEveryMessageWhole
     while (now > seen && !mostInside.compare_exchange_weak(seen, now)) {
     }
     EXPECT_EQ(device, 0u);
+    Bytes copy(data, data + length);
+    std::this_thread::yield();  // widen the window in which a second send would overlap
     {
       std::lock_guard<std::mutex> lock(mutex);
-      received.emplace_back(data, data + length);
+      received.push_back(std::move(copy));
     }
     --inside;
   });
@@ -56,7 +58,11 @@ TEST(LoopbackDriverTest, TwoThreadsSendingThroughOnePortDeliverEveryMessageWhole
     return 6 + (i * 131 + sender * 17) % 2100;  // up to a write-data message
   };
   std::atomic<int> failures{0};
+  std::atomic<int> ready{0};
   auto sender = [&](std::uint8_t id) {
+    ++ready;
+    while (ready.load() < 2) {  // start together
+    }
     for (std::uint32_t i = 0; i < kPerSender; ++i) {
       const Bytes message = test::TaggedSysEx(id, i, lengthOf(id, i));
       if (port.SendLong(message.data(), message.size()) != 1) ++failures;

@@ -165,9 +165,13 @@ TEST(MidiOutPortTest, TwoSendersGoOutOneAfterTheOtherEachWaitingForItsOwn) {
   driver.SetCompletion(RecordingDriver::Completion::AfterSleeps, 2);
   CMidiOutPort port(driver);
   ASSERT_EQ(port.Open(0), 1);
-  constexpr int kPerSender = 200;
+  constexpr int kPerSender = 2000;
   std::atomic<int> failures{0};
+  std::atomic<int> ready{0};
   auto sender = [&](std::uint8_t id) {
+    ++ready;
+    while (ready.load() < 2) {  // start together
+    }
     for (int i = 0; i < kPerSender; ++i) {
       const auto message = test::TaggedSysEx(id, i, 8 + (i * 37 + id) % 300);
       if (port.SendLong(message.data(), message.size()) != 1) {
