@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace kv::midi {
 namespace {
@@ -91,6 +92,56 @@ TEST(ThreadTimerServiceTest, KillingFromAnotherThreadWaitsForTheRunningCallback)
   EXPECT_FALSE(callbackRanAfterKill.load());
   std::lock_guard<std::mutex> lock(probe.mutex);
   EXPECT_EQ(probe.ticks, 1);
+}
+
+// Ticks fall on absolute deadlines, and a thread that fell behind skips the
+// ticks it missed. Checked from the ticks' own start times, not the test's
+// timing: after a 30 ms tick, every later tick's deadline lies after the end of
+// the tick before it, so a 5 ms window can hold at most six tick starts, where
+// running the missed ticks would start about thirty back to back.
+struct SlowFirstTick {
+  using Clock = std::chrono::steady_clock;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<Clock::time_point> starts;
+  Clock::time_point longTickEnd;
+
+  static void Callback(std::uint32_t, std::uint32_t, std::uintptr_t context, std::uintptr_t, std::uintptr_t) {
+    auto& t = *reinterpret_cast<SlowFirstTick*>(context);
+    const Clock::time_point now = Clock::now();
+    bool first = false;
+    {
+      std::lock_guard<std::mutex> lock(t.mutex);
+      first = t.starts.empty();
+      t.starts.push_back(now);
+    }
+    if (first) {
+      std::this_thread::sleep_for(30ms);
+      std::lock_guard<std::mutex> lock(t.mutex);
+      t.longTickEnd = Clock::now();
+    }
+    t.changed.notify_all();
+  }
+};
+
+TEST(ThreadTimerServiceTest, ALateThreadSkipsMissedTicksInsteadOfBursting) {
+  ThreadTimerService service;
+  SlowFirstTick probe;
+  const std::uint32_t id =
+      service.SetEvent(1, 1, &SlowFirstTick::Callback, reinterpret_cast<std::uintptr_t>(&probe), kTimePeriodic);
+  ASSERT_NE(id, 0u);
+  {
+    std::unique_lock<std::mutex> lock(probe.mutex);
+    ASSERT_TRUE(probe.changed.wait_for(lock, 10s, [&] { return probe.starts.size() >= 12; }));
+  }
+  service.KillEvent(id);
+  std::lock_guard<std::mutex> lock(probe.mutex);
+  const auto windowEnd = probe.longTickEnd + 5ms;
+  int inWindow = 0;
+  for (const auto& start : probe.starts) {
+    if (start >= probe.longTickEnd && start <= windowEnd) ++inWindow;
+  }
+  EXPECT_LE(inWindow, 6);
 }
 
 TEST(ThreadTimerServiceTest, DescribesItselfAndRefusesWhatItCannotRun) {
