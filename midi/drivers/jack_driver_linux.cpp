@@ -83,8 +83,7 @@ JackDriver::JackDriver() { SilenceJack(); }
 
 std::vector<ListedPort> JackDriver::ListPorts(bool output) {
   std::vector<ListedPort> found;
-  jack_status_t status{};
-  jack_client_t* probe = jack_client_open(kProbeClientName.c_str(), JackNoStartServer, &status);
+  jack_client_t* probe = OpenJackClient(kProbeClientName);
   if (probe == nullptr) return found;  // no server: no devices
   // Our output devices are the ports that take input, and the other way round.
   const char** ports =

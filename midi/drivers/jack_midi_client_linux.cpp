@@ -21,7 +21,20 @@ constexpr auto kSendWaitSlice = std::chrono::milliseconds(50);
 
 void SilentJackMessage(const char*) {}
 
+// Clients of this process that have lost their server and are not closed yet.
+std::atomic<int>& LostClients() {
+  static std::atomic<int> count{0};
+  return count;
+}
+
 }  // namespace
+
+jack_client_t* OpenJackClient(const std::string& name) {
+  SilenceJack();
+  if (LostClients().load() > 0) return nullptr;
+  jack_status_t status{};
+  return jack_client_open(name.c_str(), JackNoStartServer, &status);
+}
 
 void SilenceJack() {
   jack_set_error_function(&SilentJackMessage);
@@ -39,10 +52,8 @@ struct JackMidiClientCallbacks {
 };
 
 std::unique_ptr<JackMidiClient> JackMidiClient::Open(const JackClientOptions& options) {
-  SilenceJack();
   std::unique_ptr<JackMidiClient> self(new JackMidiClient());
-  jack_status_t status{};
-  self->client_ = jack_client_open(options.clientName.c_str(), JackNoStartServer, &status);
+  self->client_ = OpenJackClient(options.clientName);
   if (self->client_ == nullptr) return nullptr;
 
   const auto midiPort = [&](const std::string& name, unsigned long flags) -> jack_port_t* {
@@ -83,13 +94,19 @@ void JackMidiClient::Cancel() {
 
 JackMidiClient::~JackMidiClient() {
   if (client_ == nullptr) return;
-  if (prettyNamesSet_) {
-    for (jack_port_t* port : {outPort_, inPort_}) {
-      if (port != nullptr) jack_remove_properties(client_, jack_port_uuid(port));
+  // After the server has gone only closing is safe: the client's link to the
+  // server is already torn down.
+  if (alive_.load()) {
+    if (prettyNamesSet_) {
+      for (jack_port_t* port : {outPort_, inPort_}) {
+        if (port != nullptr) jack_remove_properties(client_, jack_port_uuid(port));
+      }
     }
+    jack_deactivate(client_);
   }
-  jack_deactivate(client_);
   jack_client_close(client_);
+  // No notice comes after the close; one that came during it is counted too.
+  if (lostCounted_.load()) LostClients().fetch_sub(1);
 }
 
 std::string JackMidiClient::OutPortName() const {
@@ -194,6 +211,7 @@ void JackMidiClient::Shutdown() {
   // The server has gone or has thrown the client out: a sender waiting for a
   // cycle and a reader waiting for events must both return.
   alive_.store(false);
+  if (!lostCounted_.exchange(true)) LostClients().fetch_add(1);
   outSignal_.release();
   SignalInput();
 }

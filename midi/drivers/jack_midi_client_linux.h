@@ -35,6 +35,13 @@ constexpr std::size_t kJackMaxMessageBytes = 64 * 1024;
 // Silences libjack's own printing for the whole process.
 void SilenceJack();
 
+// Every client of this process is opened here: quietly, never starting a
+// server. Null when no server runs, and also while a client of this process
+// that has lost its server is still open: libjack keeps process-wide state,
+// and a failed open at that time makes the later close of the lost client
+// crash. Such a client is counted from its shutdown notice until it is closed.
+jack_client_t* OpenJackClient(const std::string& name);
+
 struct JackClientOptions {
   std::string clientName;     // the server renames a name already taken
   std::string outPortName;    // empty: no output port
@@ -88,7 +95,8 @@ class JackMidiClient {
   jack_port_t* outPort_ = nullptr;
   jack_port_t* inPort_ = nullptr;
   bool prettyNamesSet_ = false;
-  std::atomic<bool> alive_{true};
+  std::atomic<bool> alive_{true};  // false from the server's shutdown notice on
+  std::atomic<bool> lostCounted_{false};
   std::atomic<bool> closing_{false};
 
   // Output mailbox: the sender fills it while idle and marks it pending; the
