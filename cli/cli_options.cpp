@@ -94,6 +94,8 @@ std::string HelpText() {
              "                       images and print the result\n"
              "  --help               show this text and exit\n"
              "  --version            show the version and exit\n"
+             "A pedal that never answers the update-mode request is waited for until the\n"
+             "run is interrupted (Ctrl+C).\n"
              "\n") +
          sim::ScenarioOptionsHelp() +
          "  These options need --simulate.\n"

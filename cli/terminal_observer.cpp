@@ -1,5 +1,6 @@
 #include "cli/terminal_observer.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ui/message_texts.h"
@@ -9,6 +10,7 @@ namespace kv::cli {
 namespace {
 
 constexpr int kBarWidth = 30;
+constexpr std::size_t kStepWidth = 5;  // "9/9" and room
 constexpr auto kRedrawInterval = std::chrono::milliseconds(50);
 constexpr int kTransmitQuarters = 4;
 constexpr int kCompletedText = 108;
@@ -39,8 +41,11 @@ int TerminalObserver::Percent() const {
 
 std::string TerminalObserver::Bar() const {
   const int filled = Percent() * kBarWidth / 100;
-  return "[" + std::string(static_cast<std::size_t>(filled), '#') +
-         std::string(static_cast<std::size_t>(kBarWidth - filled), '-') + "] " + std::to_string(Percent()) + "%";
+  std::string bar(1, '[');
+  bar.append(static_cast<std::size_t>(filled), '#');
+  bar.append(static_cast<std::size_t>(kBarWidth - filled), '-');
+  bar.append("] ").append(std::to_string(Percent())).push_back('%');
+  return bar;
 }
 
 void TerminalObserver::Redraw(bool force) {
@@ -53,7 +58,9 @@ void TerminalObserver::Redraw(bool force) {
   }
   lastDraw_ = now;
   // Blanks over whatever the previous drawing left to the right.
-  std::string line = step_ + (step_.size() < 5 ? std::string(5 - step_.size(), ' ') : "") + " " + Bar() + " " + status_;
+  std::string line = step_;
+  line.resize(std::max<std::size_t>(line.size(), kStepWidth), ' ');
+  line.append(" ").append(Bar()).append(" ").append(status_);
   const std::size_t length = line.size();
   if (length < drawnLength_) {
     line.append(drawnLength_ - length, ' ');

@@ -25,7 +25,11 @@ bool SplitFields(const std::string& text, std::size_t parts, std::vector<std::st
   return fields.size() == parts;
 }
 
-std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+std::string Quoted(const std::string& text) {
+  std::string quoted(1, '\'');
+  quoted.append(text).push_back('\'');
+  return quoted;
+}
 
 struct FieldSpec {
   const char* name;
@@ -39,7 +43,10 @@ bool ParseFields(const char* option, const std::string& value, std::span<const F
                  std::vector<std::uint64_t>& out, std::string& error) {
   std::string shape;
   for (const FieldSpec& spec : specs) {
-    shape += (shape.empty() ? "" : ":") + std::string(spec.name);
+    if (!shape.empty()) {
+      shape.push_back(':');
+    }
+    shape.append(spec.name);
   }
   std::vector<std::string> fields;
   if (!SplitFields(value, specs.size(), fields)) {
