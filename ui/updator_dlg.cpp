@@ -185,15 +185,6 @@ bool CTx3UpdatorDlg::OnSysCommand(unsigned commandId) {
 void CTx3UpdatorDlg::OnDestroyWindow() {
   outPort_.Close();
   inPort_.Close();
-  // From here the dispatcher rests until the hub is destroyed: the input port
-  // is closed, and a reply still queued from before would otherwise store its
-  // status over the abort code below, so a worker could go on into the next
-  // wait (the update-mode wait has no time-out) instead of ending. Taking the
-  // lock also waits out a dispatcher call that is under way.
-  {
-    std::lock_guard<std::mutex> lock(dispatchMutex_);
-    dispatching_ = false;
-  }
   windowGone_.store(true);
   engine_.Signal().status.store(kStatusAbort);
   engine_.Signal().Set();
@@ -202,9 +193,20 @@ void CTx3UpdatorDlg::OnDestroyWindow() {
 void CTx3UpdatorDlg::PollTimerProc(std::uint32_t, std::uint32_t, std::uintptr_t context, std::uintptr_t,
                                    std::uintptr_t) {
   auto* dialog = reinterpret_cast<CTx3UpdatorDlg*>(context);
-  std::lock_guard<std::mutex> lock(dialog->dispatchMutex_);
-  if (dialog->dispatching_) {
-    dialog->engine_.PollReplies();
+  // Once the window is gone the input port is closed, and all the dispatcher
+  // could still do is hand a reply queued from before to the worker: its
+  // status would overwrite the abort code, and the worker would go on into
+  // its next wait (the update-mode wait has no time-out) instead of ending.
+  // So the dispatcher rests from then on, and a call that was already under
+  // way when the window went puts the abort code back when it returns.
+  if (dialog->windowGone_.load()) {
+    return;
+  }
+  dialog->engine_.PollReplies();
+  if (dialog->windowGone_.load()) {
+    ReplySignal& signal = dialog->engine_.Signal();
+    signal.status.store(kStatusAbort);
+    signal.Set();
   }
 }
 

@@ -13,7 +13,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "engine/firmware_images.h"
@@ -78,7 +77,8 @@ class CTx3UpdatorDlg final : public UpdateObserver, public std::enable_shared_fr
   midi::CMidiOutPort& OutPort() { return outPort_; }
   midi::CMidiInPort& InPort() { return inPort_; }
 
-  // The timer's callback: `context` is the hub; runs the reply dispatcher.
+  // The timer's callback: `context` is the hub; runs the reply dispatcher
+  // while the window exists.
   static void PollTimerProc(std::uint32_t timerId, std::uint32_t message, std::uintptr_t context,
                             std::uintptr_t reserved1, std::uintptr_t reserved2);
 
@@ -101,12 +101,9 @@ class CTx3UpdatorDlg final : public UpdateObserver, public std::enable_shared_fr
   CUpdateEngine engine_;  // holds the reply signal: status, detectedModel, event
   // Set by the UI thread on Execute, cleared by the worker in RestoreControls.
   std::atomic<int> busy_{0};
-  // Set once, on the UI thread, when the window is destroyed.
+  // Set once, on the UI thread, when the window is destroyed; from then on
+  // the view is not used and the dispatcher rests (see PollTimerProc).
   std::atomic<bool> windowGone_{false};
-
-  // The dispatcher runs only while the window exists (see OnDestroyWindow).
-  std::mutex dispatchMutex_;
-  bool dispatching_ = true;
 
   // Declared last, destroyed first: no tick runs once the destructor starts
   // releasing what PollReplies uses.

@@ -349,41 +349,62 @@ TEST_F(HubTest, WindowDestructionClosesThePortsAndAborts) {
   EXPECT_EQ(hub->Busy(), 1);
 }
 
-TEST_F(HubTest, AReplyStillQueuedWhenTheWindowGoesDoesNotUndoTheAbort) {
-  // Long waits: the worker must end through the abort, not a time-out.
-  view = std::make_shared<FakeView>();
-  driver = std::make_shared<SequencedDriver>(std::vector<std::string>{"TARVO KV Series"},
-                                             std::vector<std::string>{"TARVO KV Series"}, sequence);
-  timers = std::make_shared<SequencedTimers>(sequence);
-  hub = CTx3UpdatorDlg::Create(driver, timers, view, 1, kProductionTimes);
-  hub->OnInitDialog();
-  hub->OnExecute();
-  // The worker is held in its first observer call (the UI thread is not
-  // pumping) while the pedal's identity reply reaches the input queue.
-  for (int i = 0; i < 5000 && view->MarshalledCalls() == 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ASSERT_EQ(view->MarshalledCalls(), 1);
+// A reply that was already received when the window went must not undo the
+// abort: the worker would take its status for an answer and go on into its
+// next wait (the update-mode wait never times out).
+TEST_F(HubTest, AReplyReceivedBeforeTheCloseDoesNotUndoTheAbort) {
+  const std::vector<std::uint8_t> pedalsIdentityRequest = {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
   const std::vector<std::uint8_t> identityReply = {0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x52, 0x57, 0x00,
                                                    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7};
-  ASSERT_TRUE(driver->HandBack(identityReply));
-  hub->OnDestroyWindow();
-  timers->FireAll();  // a tick after the close meets the queued reply
-  view->MarkGone();   // the worker goes on
-  std::weak_ptr<CTx3UpdatorDlg> weak = hub;
-  std::vector<std::weak_ptr<void>> services{driver, timers, weak};
-  driver.reset();
-  timers.reset();
-  hub.reset();
-  EXPECT_TRUE(view->PumpUntil(
-      [&] {
-        for (const auto& w : services) {
-          if (!w.expired()) return false;
-        }
-        return true;
-      },
-      std::chrono::seconds(10)))
-      << "the worker took the stale reply for an answer and went on waiting";
+  for (const bool tickUnderWay : {false, true}) {
+    SCOPED_TRACE(tickUnderWay ? "a dispatcher call under way during the close" : "a tick after the close");
+    view = std::make_shared<FakeView>();
+    driver = std::make_shared<SequencedDriver>(std::vector<std::string>{"TARVO KV Series"},
+                                               std::vector<std::string>{"TARVO KV Series"}, sequence);
+    timers = std::make_shared<SequencedTimers>(sequence);
+    // Long waits: the worker must end through the abort, not a time-out.
+    hub = CTx3UpdatorDlg::Create(driver, timers, view, 1, kProductionTimes);
+    hub->OnInitDialog();
+    hub->OnExecute();
+    // The worker is held in its first observer call (the UI thread is not
+    // pumping) while the pedal's messages reach the input queue.
+    for (int i = 0; i < 5000 && view->MarshalledCalls() == 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(view->MarshalledCalls(), 1);
+    std::thread tick;
+    if (tickUnderWay) {
+      // The dispatcher's answer to the pedal's own request blocks it in the
+      // send until the test completes it: the close happens meanwhile.
+      driver->SetCompletion(RecordingDriver::Completion::Manually);
+      ASSERT_TRUE(driver->HandBack(pedalsIdentityRequest));
+      ASSERT_TRUE(driver->HandBack(identityReply));
+      tick = std::thread([t = timers] { t->FireAll(); });
+      ASSERT_TRUE(driver->WaitForPendingOutput());
+      hub->OnDestroyWindow();
+      ASSERT_TRUE(driver->CompletePendingOutput());
+      tick.join();
+    } else {
+      ASSERT_TRUE(driver->HandBack(identityReply));
+      hub->OnDestroyWindow();
+      timers->FireAll();
+    }
+    view->MarkGone();  // the worker goes on
+    std::weak_ptr<CTx3UpdatorDlg> weak = hub;
+    std::vector<std::weak_ptr<void>> services{driver, timers, weak};
+    driver.reset();
+    timers.reset();
+    hub.reset();
+    EXPECT_TRUE(view->PumpUntil(
+        [&] {
+          for (const auto& w : services) {
+            if (!w.expired()) return false;
+          }
+          return true;
+        },
+        std::chrono::seconds(10)))
+        << "the worker took the old reply for an answer and went on waiting";
+  }
 }
 
 TEST_F(HubTest, DestructionStopsTheTimerBeforeThePortsClose) {
