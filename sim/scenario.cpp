@@ -31,34 +31,34 @@ std::string Quoted(const std::string& text) {
   return quoted;
 }
 
-struct FieldSpec {
+struct FieldRule {
   const char* name;
   std::uint64_t min;
   std::uint64_t max;
 };
 
-// Parses the colon-separated fields of `value` by `specs`; on failure
+// Parses the colon-separated fields of `value` by `rules`; on failure
 // composes a message naming the option and the offending field.
-bool ParseFields(const char* option, const std::string& value, std::span<const FieldSpec> specs,
+bool ParseFields(const char* option, const std::string& value, std::span<const FieldRule> rules,
                  std::vector<std::uint64_t>& out, std::string& error) {
   std::string shape;
-  for (const FieldSpec& spec : specs) {
+  for (const FieldRule& rule : rules) {
     if (!shape.empty()) {
       shape.push_back(':');
     }
-    shape.append(spec.name);
+    shape.append(rule.name);
   }
   std::vector<std::string> fields;
-  if (!SplitFields(value, specs.size(), fields)) {
+  if (!SplitFields(value, rules.size(), fields)) {
     error = std::string(option) + " needs " + shape + ", got " + Quoted(value);
     return false;
   }
   out.clear();
-  for (std::size_t k = 0; k < specs.size(); ++k) {
+  for (std::size_t k = 0; k < rules.size(); ++k) {
     std::uint64_t number = 0;
-    if (!ParseNumber(fields[k], specs[k].max, number) || number < specs[k].min) {
-      error = std::string(option) + ": " + specs[k].name + " must be a number from " + std::to_string(specs[k].min) +
-              " to " + std::to_string(specs[k].max) + ", got " + Quoted(fields[k]);
+    if (!ParseNumber(fields[k], rules[k].max, number) || number < rules[k].min) {
+      error = std::string(option) + ": " + rules[k].name + " must be a number from " + std::to_string(rules[k].min) +
+              " to " + std::to_string(rules[k].max) + ", got " + Quoted(fields[k]);
       return false;
     }
     out.push_back(number);
@@ -68,12 +68,12 @@ bool ParseFields(const char* option, const std::string& value, std::span<const F
 
 enum class Kind { kFlag, kValue };
 
-struct OptionSpec {
+struct OptionEntry {
   const char* name;
   Kind kind;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionEntry kOptions[] = {
     {"--sim-model", Kind::kValue},        {"--sim-update-mode-status", Kind::kValue},
     {"--sim-silent", Kind::kFlag},        {"--sim-chunk-status", Kind::kValue},
     {"--sim-drop-chunk", Kind::kValue},   {"--sim-erase-status", Kind::kValue},
@@ -89,34 +89,34 @@ bool Apply(std::string_view name, const std::string& value, Scenario& scenario, 
   } else if (name == "--sim-no-finish-reply") {
     scenario.noFinishReply = true;
   } else if (name == "--sim-model") {
-    const FieldSpec spec[] = {{"BYTE", 0, kMaxDataByte}};
-    if (!ParseFields(option, value, spec, v, error)) return false;
+    const FieldRule rule[] = {{"BYTE", 0, kMaxDataByte}};
+    if (!ParseFields(option, value, rule, v, error)) return false;
     scenario.model = static_cast<std::uint8_t>(v[0]);
   } else if (name == "--sim-update-mode-status") {
-    const FieldSpec spec[] = {{"N", 0, kMaxDataByte}};
-    if (!ParseFields(option, value, spec, v, error)) return false;
+    const FieldRule rule[] = {{"N", 0, kMaxDataByte}};
+    if (!ParseFields(option, value, rule, v, error)) return false;
     scenario.updateModeStatus = static_cast<std::uint8_t>(v[0]);
   } else if (name == "--sim-chunk-status") {
-    const FieldSpec spec[] = {{"INDEX", 0, kPlanChunkCount - 1}, {"STATUS", 0, kMaxDataByte}, {"COUNT", 1, kMaxCount}};
-    if (!ParseFields(option, value, spec, v, error)) return false;
+    const FieldRule rule[] = {{"INDEX", 0, kPlanChunkCount - 1}, {"STATUS", 0, kMaxDataByte}, {"COUNT", 1, kMaxCount}};
+    if (!ParseFields(option, value, rule, v, error)) return false;
     scenario.chunkFaults.push_back(
         {static_cast<std::uint32_t>(v[0]), false, static_cast<std::uint8_t>(v[1]), static_cast<std::uint32_t>(v[2])});
   } else if (name == "--sim-drop-chunk") {
-    const FieldSpec spec[] = {{"INDEX", 0, kPlanChunkCount - 1}, {"COUNT", 1, kMaxCount}};
-    if (!ParseFields(option, value, spec, v, error)) return false;
+    const FieldRule rule[] = {{"INDEX", 0, kPlanChunkCount - 1}, {"COUNT", 1, kMaxCount}};
+    if (!ParseFields(option, value, rule, v, error)) return false;
     scenario.chunkFaults.push_back({static_cast<std::uint32_t>(v[0]), true, 0, static_cast<std::uint32_t>(v[1])});
   } else if (name == "--sim-erase-status") {
-    const FieldSpec spec[] = {{"INDEX", 0, kPlanEraseCount - 1}, {"STATUS", 0, kMaxDataByte}, {"COUNT", 1, kMaxCount}};
-    if (!ParseFields(option, value, spec, v, error)) return false;
+    const FieldRule rule[] = {{"INDEX", 0, kPlanEraseCount - 1}, {"STATUS", 0, kMaxDataByte}, {"COUNT", 1, kMaxCount}};
+    if (!ParseFields(option, value, rule, v, error)) return false;
     scenario.eraseFaults.push_back(
         {static_cast<std::uint32_t>(v[0]), false, static_cast<std::uint8_t>(v[1]), static_cast<std::uint32_t>(v[2])});
   } else if (name == "--sim-drop-erase") {
-    const FieldSpec spec[] = {{"INDEX", 0, kPlanEraseCount - 1}};
-    if (!ParseFields(option, value, spec, v, error)) return false;
+    const FieldRule rule[] = {{"INDEX", 0, kPlanEraseCount - 1}};
+    if (!ParseFields(option, value, rule, v, error)) return false;
     scenario.eraseFaults.push_back({static_cast<std::uint32_t>(v[0]), true, 0, kForever});
   } else if (name == "--sim-reply-delay-ms") {
-    const FieldSpec spec[] = {{"N", 0, kMaxReplyDelayMs}};
-    if (!ParseFields(option, value, spec, v, error)) return false;
+    const FieldRule rule[] = {{"N", 0, kMaxReplyDelayMs}};
+    if (!ParseFields(option, value, rule, v, error)) return false;
     scenario.replyDelayMs = static_cast<std::uint32_t>(v[0]);
   } else if (name == "--transcript") {
     if (value.empty()) {
@@ -167,8 +167,8 @@ OptionResult ParseScenarioOption(std::span<const char* const> args, std::size_t&
     return OptionResult::kNotScenarioOption;
   }
   const std::string_view arg = args[i];
-  for (const OptionSpec& spec : kOptions) {
-    const std::string_view name = spec.name;
+  for (const OptionEntry& rule : kOptions) {
+    const std::string_view name = rule.name;
     const bool exact = arg == name;
     const bool withEquals = arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=';
     if (!exact && !withEquals) {
@@ -176,7 +176,7 @@ OptionResult ParseScenarioOption(std::span<const char* const> args, std::size_t&
     }
     std::string value;
     std::size_t next = i + 1;
-    if (spec.kind == Kind::kFlag) {
+    if (rule.kind == Kind::kFlag) {
       if (withEquals) {
         error = std::string(name) + " takes no value";
         return OptionResult::kError;

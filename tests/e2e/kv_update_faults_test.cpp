@@ -40,12 +40,12 @@ TEST_P(KvUpdateFaults, ExitStatusErrorTextAndLog) {
   const FaultCase& c = GetParam();
   TempDir dir;
   WriteFile(dir.File("TEST_LOG.txt"), "");
-  RunSpec spec;
-  spec.args = {"--simulate"};
-  spec.args.insert(spec.args.end(), c.options.begin(), c.options.end());
-  spec.workDir = dir.Path();
-  spec.limit = std::chrono::seconds(120);
-  const RunResult run = RunProgram(KV_UPDATE_PATH, spec);
+  RunRequest request;
+  request.args = {"--simulate"};
+  request.args.insert(request.args.end(), c.options.begin(), c.options.end());
+  request.workDir = dir.Path();
+  request.limit = std::chrono::seconds(120);
+  const RunResult run = RunProgram(KV_UPDATE_PATH, request);
 
   EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
   EXPECT_EQ(run.err, c.stderrText);
@@ -83,11 +83,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(KvUpdateFaults, FlashMismatchNamesTheFirstWrongByte) {
   TempDir dir;
-  RunSpec spec;
-  spec.args = {"--simulate", "--sim-chunk-status", "129:0:1"};  // chunk 129: image 133 at 0x3FD800
-  spec.workDir = dir.Path();
-  spec.limit = std::chrono::seconds(120);
-  const RunResult run = RunProgram(KV_UPDATE_PATH, spec);
+  RunRequest request;
+  request.args = {"--simulate", "--sim-chunk-status", "129:0:1"};  // chunk 129: image 133 at 0x3FD800
+  request.workDir = dir.Path();
+  request.limit = std::chrono::seconds(120);
+  const RunResult run = RunProgram(KV_UPDATE_PATH, request);
   EXPECT_EQ(run.exitCode, 4);
   EXPECT_NE(run.out.find("Version update completed.\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("flash mismatch: image 133 at 0x3FD800 (offset 2048)"), std::string::npos) << run.out;
@@ -106,13 +106,13 @@ TEST(KvUpdateFaults, InterruptionAbandonsTheRunPromptly) {
   for (const Case& c : cases) {
     TempDir dir;
     WriteFile(dir.File("TEST_LOG.txt"), "");
-    RunSpec spec;
-    spec.args = c.args;
-    spec.workDir = dir.Path();
-    spec.sendSignal = c.signal;
-    spec.signalAfter = std::chrono::milliseconds(1500);
-    spec.limit = std::chrono::seconds(20);
-    const RunResult run = RunProgram(KV_UPDATE_PATH, spec);
+    RunRequest request;
+    request.args = c.args;
+    request.workDir = dir.Path();
+    request.sendSignal = c.signal;
+    request.signalAfter = std::chrono::milliseconds(1500);
+    request.limit = std::chrono::seconds(20);
+    const RunResult run = RunProgram(KV_UPDATE_PATH, request);
     EXPECT_EQ(run.exitCode, 128 + c.signal) << run.out << run.err;
     EXPECT_EQ(run.err, "kv-update: interrupted; the update was abandoned\n");
     EXPECT_EQ(run.out.find("Version update completed."), std::string::npos);

@@ -84,11 +84,11 @@ Bytes Status(std::uint8_t code) { return {0xF0, 0x52, 0x00, 0x5F, 0x00, code, 0x
 TEST(KvUpdateFullRun, CompletesVerifiesAndLeavesADecodableTranscript) {
   TempDir dir;
   WriteFile(dir.File("TEST_LOG.txt"), "");
-  RunSpec spec;
-  spec.args = {"--simulate", "--transcript", dir.File("transcript.txt")};
-  spec.workDir = dir.Path();
-  spec.limit = std::chrono::seconds(120);
-  const RunResult run = RunProgram(KV_UPDATE_PATH, spec);
+  RunRequest request;
+  request.args = {"--simulate", "--transcript", dir.File("transcript.txt")};
+  request.workDir = dir.Path();
+  request.limit = std::chrono::seconds(120);
+  const RunResult run = RunProgram(KV_UPDATE_PATH, request);
 
   ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
   EXPECT_EQ(run.err, "");

@@ -12,12 +12,12 @@ namespace {
 
 RunResult RunKvUpdate(const std::vector<std::string>& args, const TempDir& dir,
               std::vector<std::pair<std::string, std::string>> env = {}) {
-  RunSpec spec;
-  spec.args = args;
-  spec.env = std::move(env);
-  spec.workDir = dir.Path();
-  spec.limit = std::chrono::seconds(30);
-  return RunProgram(KV_UPDATE_PATH, spec);
+  RunRequest request;
+  request.args = args;
+  request.env = std::move(env);
+  request.workDir = dir.Path();
+  request.limit = std::chrono::seconds(30);
+  return RunProgram(KV_UPDATE_PATH, request);
 }
 
 TEST(KvUpdateUsage, MalformedCommandLinesAreRefusedBeforeAnythingIsSent) {

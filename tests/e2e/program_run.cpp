@@ -44,7 +44,7 @@ void WriteFile(const std::string& path, const std::string& content) {
 
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
 
-RunResult RunProgram(const std::string& program, const RunSpec& spec) {
+RunResult RunProgram(const std::string& program, const RunRequest& request) {
   TempDir capture;
   const std::string outPath = capture.File("stdout");
   const std::string errPath = capture.File("stderr");
@@ -55,14 +55,14 @@ RunResult RunProgram(const std::string& program, const RunSpec& spec) {
       envText.emplace_back(*e);
     }
   }
-  for (const auto& [name, value] : spec.env) {
+  for (const auto& [name, value] : request.env) {
     envText.push_back(name + "=" + value);
   }
   std::vector<char*> envp;
   for (std::string& e : envText) envp.push_back(e.data());
   envp.push_back(nullptr);
   std::vector<std::string> argText{program};
-  argText.insert(argText.end(), spec.args.begin(), spec.args.end());
+  argText.insert(argText.end(), request.args.begin(), request.args.end());
   std::vector<char*> argv;
   for (std::string& a : argText) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -72,8 +72,8 @@ RunResult RunProgram(const std::string& program, const RunSpec& spec) {
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (!spec.workDir.empty()) {
-    posix_spawn_file_actions_addchdir_np(&actions, spec.workDir.c_str());
+  if (!request.workDir.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, request.workDir.c_str());
   }
   // The child starts with no signal blocked or ignored, whatever this test inherited.
   posix_spawnattr_t attr;
@@ -97,7 +97,7 @@ RunResult RunProgram(const std::string& program, const RunSpec& spec) {
     return result;
   }
 
-  bool signalled = spec.sendSignal == 0;
+  bool signalled = request.sendSignal == 0;
   int status = 0;
   for (;;) {
     const pid_t done = ::waitpid(pid, &status, WNOHANG);
@@ -105,11 +105,11 @@ RunResult RunProgram(const std::string& program, const RunSpec& spec) {
       break;
     }
     const auto elapsed = std::chrono::steady_clock::now() - start;
-    if (!signalled && elapsed >= spec.signalAfter) {
-      ::kill(pid, spec.sendSignal);
+    if (!signalled && elapsed >= request.signalAfter) {
+      ::kill(pid, request.sendSignal);
       signalled = true;
     }
-    if (elapsed >= spec.limit) {
+    if (elapsed >= request.limit) {
       ::kill(pid, SIGKILL);
       ::waitpid(pid, &status, 0);
       break;

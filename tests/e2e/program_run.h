@@ -18,7 +18,7 @@ struct RunResult {
   std::chrono::milliseconds elapsed{0};
 };
 
-struct RunSpec {
+struct RunRequest {
   std::vector<std::string> args;                            // without the program
   std::vector<std::pair<std::string, std::string>> env;     // added to a clean KV_MIDI-free environment
   std::string workDir;                                      // current directory of the program
@@ -28,7 +28,7 @@ struct RunSpec {
   std::chrono::milliseconds signalAfter{0};
 };
 
-RunResult RunProgram(const std::string& program, const RunSpec& spec);
+RunResult RunProgram(const std::string& program, const RunRequest& request);
 
 // A fresh empty directory under the system's temporary directory, removed
 // with everything in it when the object goes.
