@@ -8,42 +8,19 @@
 #include <chrono>
 #include <thread>
 
-#include "midi/drivers/jack_midi_client_linux.h"
 #include "midi/drivers/platform_driver.h"
 #include "midi/midi_in_port.h"
 #include "midi/midi_out_port.h"
+#include "tests/drivers/child_process.h"
 #include "tests/drivers/jack_server.h"
+
+#if defined(KV_HAVE_JACK)
 
 namespace kv::midi {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 constexpr const char* kPedalName = "TARVO KV Series";
-
-// A client that sends back everything it receives, named like the pedal.
-class Echo {
- public:
-  Echo() {
-    client_ = JackMidiClient::Open(JackClientOptions{kPedalName, "out", "in", kPedalName});
-    if (client_) thread_ = std::thread([this] { Run(); });
-  }
-  ~Echo() {
-    if (!client_) return;
-    stopping_.store(true);
-    client_->Cancel();
-    thread_.join();
-  }
-  bool Ready() const { return client_ != nullptr; }
-
- private:
-  void Run() {
-    std::vector<std::uint8_t> event;
-    while (!stopping_.load() && client_->Receive(event)) client_->Send(event.data(), event.size());
-  }
-  std::unique_ptr<JackMidiClient> client_;
-  std::atomic<bool> stopping_{false};
-  std::thread thread_;
-};
 
 template <typename Port>
 int FindDevice(Port& port, const std::string& name) {
@@ -85,28 +62,47 @@ std::vector<Bytes> Collect(CMidiInPort& in, std::size_t bytes) {
   return entries;
 }
 
+// A JACK server, an echo client named like the pedal in a process of its
+// own, and the ports over the platform driver opened on it.
 class JackDriverTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string error;
     ASSERT_TRUE(server_.Start(error)) << error;
+    ASSERT_TRUE(echo_.Start({KV_JACK_ECHO, kPedalName}));
+    driver_ = CreatePlatformMidiDriver();
+    out_ = std::make_unique<CMidiOutPort>(*driver_);
+    in_ = std::make_unique<CMidiInPort>(*driver_);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int outDevice = -1;
+    int inDevice = -1;
+    while ((outDevice < 0 || inDevice < 0) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      outDevice = FindDevice(*out_, kPedalName);
+      inDevice = FindDevice(*in_, kPedalName);
+    }
+    ASSERT_GE(outDevice, 0);
+    ASSERT_GE(inDevice, 0);
+    in_->SetDeviceIndex(static_cast<std::uint32_t>(inDevice));
+    ASSERT_EQ(in_->Start(), 1);
+    ASSERT_EQ(out_->Open(static_cast<std::uint32_t>(outDevice)), 1);
   }
+  void TearDown() override {
+    out_.reset();
+    in_.reset();
+    driver_.reset();
+  }
+
   test::JackServer server_;
+  test::ChildProcess echo_;
+  std::unique_ptr<MidiDriver> driver_;
+  std::unique_ptr<CMidiOutPort> out_;
+  std::unique_ptr<CMidiInPort> in_;
 };
 
 TEST_F(JackDriverTest, MessagesOfEverySizeArriveWholeAndInOrder) {
-  Echo echo;
-  ASSERT_TRUE(echo.Ready());
-  std::unique_ptr<MidiDriver> driver = CreatePlatformMidiDriver();
-  CMidiOutPort out(*driver);
-  CMidiInPort in(*driver);
-  const int outDevice = FindDevice(out, kPedalName);
-  const int inDevice = FindDevice(in, kPedalName);
-  ASSERT_GE(outDevice, 0);
-  ASSERT_GE(inDevice, 0);
-  in.SetDeviceIndex(static_cast<std::uint32_t>(inDevice));
-  ASSERT_EQ(in.Start(), 1);
-  ASSERT_EQ(out.Open(static_cast<std::uint32_t>(outDevice)), 1);
+  CMidiOutPort& out = *out_;
+  CMidiInPort& in = *in_;
   // The driver's own clients are never listed as devices.
   EXPECT_EQ(FindDevice(out, "kv-updater-in"), -1);
   EXPECT_EQ(out.GetDeviceCount(), 1u);
@@ -142,18 +138,8 @@ TEST_F(JackDriverTest, MessagesOfEverySizeArriveWholeAndInOrder) {
 }
 
 TEST_F(JackDriverTest, AServerThatGoesAwayMakesSendsFailAndClosesReturn) {
-  Echo echo;
-  ASSERT_TRUE(echo.Ready());
-  std::unique_ptr<MidiDriver> driver = CreatePlatformMidiDriver();
-  CMidiOutPort out(*driver);
-  CMidiInPort in(*driver);
-  const int outDevice = FindDevice(out, kPedalName);
-  const int inDevice = FindDevice(in, kPedalName);
-  ASSERT_GE(outDevice, 0);
-  ASSERT_GE(inDevice, 0);
-  in.SetDeviceIndex(static_cast<std::uint32_t>(inDevice));
-  ASSERT_EQ(in.Start(), 1);
-  ASSERT_EQ(out.Open(static_cast<std::uint32_t>(outDevice)), 1);
+  CMidiOutPort& out = *out_;
+  CMidiInPort& in = *in_;
   const Bytes message = SysEx(2359, 1);
   ASSERT_EQ(out.SendLong(message.data(), message.size()), 1);
 
@@ -167,8 +153,10 @@ TEST_F(JackDriverTest, AServerThatGoesAwayMakesSendsFailAndClosesReturn) {
   EXPECT_EQ(sent, 0);
   EXPECT_EQ(in.Close(), 1);
   EXPECT_EQ(out.Close(), 1);
-  EXPECT_EQ(driver->OutGetNumDevs(), 0u);
+  EXPECT_EQ(driver_->OutGetNumDevs(), 0u);
 }
 
 }  // namespace
 }  // namespace kv::midi
+
+#endif  // KV_HAVE_JACK
