@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "bench/allocation_counter.h"
@@ -35,8 +36,9 @@ class NullObserver final : public UpdateObserver {
 std::vector<std::uint8_t> Chunks(std::size_t count) {
   const ImageBytes image = EmbeddedImages().Find(kLargestImage);
   std::vector<std::uint8_t> bytes(count * kChunkSize);
+  const bool haveImage = image.data != nullptr && image.size > 0;
   for (std::size_t i = 0; i < bytes.size(); ++i) {
-    bytes[i] = image.data != nullptr && image.size > 0 ? image.data[i % image.size] : static_cast<std::uint8_t>(i * 131);
+    bytes[i] = haveImage ? image.data[i % image.size] : static_cast<std::uint8_t>(i * 131);
   }
   return bytes;
 }
@@ -58,6 +60,16 @@ std::optional<double> AllocationsPerChunk(int chunks) {
   }
   constexpr std::size_t kDistinctChunks = 16;
   const std::vector<std::uint8_t> data = Chunks(kDistinctChunks);
+
+  // The counter must see an allocation the path would make, or a 0 below
+  // would only say that the counting operators are not in place.
+  {
+    CountAllocations probeCounter;
+    const std::string probe(data.size(), 'x');
+    if (probeCounter.Count() == 0 || probe.size() != data.size()) {
+      return std::nullopt;
+    }
+  }
 
   std::uint64_t allocations = 0;
   bool allSent = true;

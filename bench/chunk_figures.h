@@ -9,7 +9,7 @@ namespace kv::bench {
 
 // Allocations per SendWriteChunk over `chunks` sends through a loopback
 // output whose device side does nothing, so only the host's own path is
-// seen. Empty when a send failed.
+// seen. Empty when a send failed or allocations cannot be counted.
 std::optional<double> AllocationsPerChunk(int chunks);
 
 // PackSevenBit plus Crc32 of one 2048-byte chunk, in nanoseconds, averaged

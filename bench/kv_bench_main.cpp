@@ -62,7 +62,9 @@ int main(int argc, char** argv) {
     ok = false;
   }
   if (!allocations) {
-    std::fprintf(stderr, "kv-bench: a write-data message could not be sent for the allocation count\n");
+    std::fprintf(stderr,
+                 "kv-bench: no allocation count: a write-data message was not sent, "
+                 "or allocations cannot be counted\n");
     ok = false;
   }
   return ok ? kExitCompleted : kExitFailed;
