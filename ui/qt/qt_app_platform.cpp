@@ -9,7 +9,7 @@
 
 namespace kv {
 
-QtAppPlatform::QtAppPlatform(std::function<MidiBackend()> backend, std::chrono::milliseconds workerGrace)
+QtAppPlatform::QtAppPlatform(std::function<MidiServices()> backend, std::chrono::milliseconds workerGrace)
     : backend_(std::move(backend)), workerGrace_(workerGrace) {}
 
 // Qt's widgets need no registration once the QApplication exists.

@@ -15,7 +15,7 @@ namespace kv {
 class QtAppPlatform final : public AppPlatform {
  public:
   // `backend` is asked once, when the dialog is created.
-  explicit QtAppPlatform(std::function<MidiBackend()> backend,
+  explicit QtAppPlatform(std::function<MidiServices()> backend,
                          std::chrono::milliseconds workerGrace = std::chrono::milliseconds(3000));
 
   void RegisterControls() override;
@@ -25,7 +25,7 @@ class QtAppPlatform final : public AppPlatform {
   void RunDialog(int instanceNumber) override;
 
  private:
-  std::function<MidiBackend()> backend_;
+  std::function<MidiServices()> backend_;
   std::chrono::milliseconds workerGrace_;
 };
 

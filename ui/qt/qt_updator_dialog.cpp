@@ -8,7 +8,7 @@
 
 namespace kv {
 
-QtUpdatorDialog::QtUpdatorDialog(MidiBackend backend, int instanceNumber, const ProtocolTimes& times)
+QtUpdatorDialog::QtUpdatorDialog(MidiServices backend, int instanceNumber, const ProtocolTimes& times)
     : window_(std::make_unique<UpdatorDialogWindow>()) {
   auto view = std::make_shared<QtDialogView>(window_.get());
   hub_ = CTx3UpdatorDlg::Create(std::move(backend.driver), std::move(backend.timerService), std::move(view),

@@ -19,7 +19,7 @@
 
 namespace kv {
 
-struct MidiBackend {
+struct MidiServices {
   std::shared_ptr<midi::MidiDriver> driver;
   std::shared_ptr<midi::TimerService> timerService;
 };
@@ -27,7 +27,7 @@ struct MidiBackend {
 class QtUpdatorDialog {
  public:
   // Creates the window and the hub and runs the dialog initialisation.
-  QtUpdatorDialog(MidiBackend backend, int instanceNumber, const ProtocolTimes& times = kProductionTimes);
+  QtUpdatorDialog(MidiServices backend, int instanceNumber, const ProtocolTimes& times = kProductionTimes);
   ~QtUpdatorDialog();
   QtUpdatorDialog(const QtUpdatorDialog&) = delete;
   QtUpdatorDialog& operator=(const QtUpdatorDialog&) = delete;
