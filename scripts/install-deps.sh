@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest
   qt6-base-dev libgl-dev
   libasound2-dev libjack-jackd2-dev jackd2
-  xvfb xauth x11-apps imagemagick fonts-ipafont-gothic
+  xvfb xauth x11-apps imagemagick fonts-ipafont-gothic xdotool
 )
 
 missing=()
