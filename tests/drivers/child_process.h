@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -17,10 +18,16 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   // Starts `args[0]` (looked up in PATH) with its standard output and error
-  // going to `logPath` (or nowhere). False when it could not be started.
-  bool Start(const std::vector<std::string>& args, const std::string& logPath = "/dev/null");
+  // going to `logPath` (or nowhere), in `directory` (or this one). False
+  // when it could not be started.
+  bool Start(const std::vector<std::string>& args, const std::string& logPath = "/dev/null",
+             const std::string& directory = {});
   bool Running();
-  // Ends the program; its exit status as waitpid gives it, or -1 when none ran.
+  // Waits up to `limit` for the program to end by itself: its exit code, or
+  // -1 when it is still running (or ended by a signal).
+  int Wait(std::chrono::milliseconds limit);
+  // Ends the program (SIGTERM): its exit code, or -1 when it ended by a
+  // signal or none ran.
   int Stop();
 
  private:
