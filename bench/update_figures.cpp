@@ -90,7 +90,10 @@ UpdateFigures MeasureUpdate() {
     // the input pointed at its device and started, the signal reset.
     const Clock::time_point start = Clock::now();
     const double cpuStart = ProcessCpuMs();
-    timer.Start(kPollPeriodMs, PollTimerProc, reinterpret_cast<std::uintptr_t>(&engine));
+    if (timer.Start(kPollPeriodMs, PollTimerProc, reinterpret_cast<std::uintptr_t>(&engine)) == 0) {
+      figures.verifyLine = "the dispatcher's timer did not start";
+      return figures;
+    }
     inPort.SetDeviceIndex(0);
     if (outPort.Open(0) != 1 || inPort.Start() != 1) {
       figures.verifyLine = "the simulated pedal's ports did not open";
