@@ -3,6 +3,8 @@
 // the pedal's name, so the updater preselects them without options. On
 // SIGTERM or SIGINT (or when the server goes away) it prints whether its
 // flash holds the four firmware images and exits 0 only when it does.
+#if defined(__linux__) && defined(KV_HAVE_JACK)
+
 #include <signal.h>
 #include <unistd.h>
 
@@ -214,3 +216,14 @@ int main(int argc, char** argv) {
   }
   return finalStatus;
 }
+
+#else  // no JACK in this build
+
+#include <cstdio>
+
+int main() {
+  std::fprintf(stderr, "kv-pedal-sim: this build has no JACK support\n");
+  return 3;
+}
+
+#endif

@@ -37,11 +37,11 @@ int FindDevice(Port& port, const std::string& name) {
   return found;
 }
 
+// F0, data bytes, F7: `length` bytes in all (at least 2).
 Bytes SysEx(std::size_t length, std::uint8_t seed) {
-  Bytes message(length);
-  for (std::size_t i = 0; i < length; ++i) message[i] = static_cast<std::uint8_t>((i + seed) % 0x80);
-  message.front() = 0xF0;
-  message.back() = 0xF7;
+  Bytes message{0xF0};
+  for (std::size_t i = 1; i + 1 < length; ++i) message.push_back(static_cast<std::uint8_t>((i + seed) % 0x80));
+  message.push_back(0xF7);
   return message;
 }
 

@@ -114,11 +114,11 @@ INSTANTIATE_TEST_SUITE_P(
                    {{0xF0, 0x01, 0x02, 0xF7}, {0xF0, 0x03, 0xF7}}}),
     [](const ::testing::TestParamInfo<StreamCase>& info) { return "Case" + std::to_string(info.index); });
 
+// F0, data bytes, F7: `length` bytes in all (at least 2).
 Bytes SysEx(std::size_t length) {
-  Bytes message(length);
-  for (std::size_t i = 0; i < length; ++i) message[i] = static_cast<std::uint8_t>(i % 0x7F);
-  message.front() = 0xF0;
-  message.back() = 0xF7;
+  Bytes message{0xF0};
+  for (std::size_t i = 1; i + 1 < length; ++i) message.push_back(static_cast<std::uint8_t>(i % 0x80));
+  message.push_back(0xF7);
   return message;
 }
 
