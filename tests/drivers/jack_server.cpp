@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "midi/drivers/jack_midi_client_linux.h"
@@ -35,6 +36,7 @@ bool JackServer::Start(std::string& error, int periodFrames) {
     }
     if (jack_client_t* client = kv::midi::OpenJackClient("kv-test-wait")) {
       jack_client_close(client);
+      started_ = true;
       return true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -42,6 +44,20 @@ bool JackServer::Start(std::string& error, int periodFrames) {
   error = "jackd did not take clients within 15 s";
   jackd_.Stop();
   return false;
+}
+
+void JackServer::Stop() {
+  jackd_.Stop();
+  if (!started_) return;
+  started_ = false;
+  std::error_code ignored;
+  const std::string mark = "_" + name_ + "_";
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored)) {
+    const std::string file = entry.path().filename().string();
+    if (file.rfind("jack_sem.", 0) == 0 && file.find(mark) != std::string::npos) {
+      std::filesystem::remove(entry.path(), ignored);
+    }
+  }
 }
 
 }  // namespace kv::test

@@ -12,17 +12,21 @@ namespace kv::test {
 class JackServer {
  public:
   JackServer();
+  ~JackServer() { Stop(); }
   JackServer(const JackServer&) = delete;
   JackServer& operator=(const JackServer&) = delete;
 
   // Starts jackd and waits (bounded) until it takes clients. Sets
   // JACK_DEFAULT_SERVER for this process. False with `error` set when not.
   bool Start(std::string& error, int periodFrames = 128);
-  void Stop() { jackd_.Stop(); }
+  // Stops jackd and removes what its clients left in /dev/shm when the
+  // server went away under them.
+  void Stop();
   const std::string& Name() const { return name_; }
 
  private:
   std::string name_;
+  bool started_ = false;
   ChildProcess jackd_;
 };
 
