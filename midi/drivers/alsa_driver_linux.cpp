@@ -12,7 +12,6 @@
 #include <chrono>
 #include <thread>
 
-
 namespace kv::midi {
 
 namespace {

@@ -81,6 +81,32 @@ TEST_F(JackUpdateTest, APedalThatGoesAwayFailsTheUpdateWithoutHanging) {
   EXPECT_EQ(ReadFile(dir_ / "update.log").find("Version update completed."), std::string::npos);
 }
 
+TEST(PedalSimOptionsTest, TakesTheScenarioOptionsAndRefusesOthersBeforeJoiningAServer) {
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    const char* printed;
+  };
+  const Case cases[] = {
+      {{"--help"}, 0, "--sim-drop-chunk"},
+      {{"--bogus"}, 2, "unknown option '--bogus'"},
+      {{"--sim-model", "0x100"}, 2, "--sim-model"},
+      {{"--sim-chunk-status", "5:8"}, 2, "--sim-chunk-status"},
+  };
+  char pattern[] = "/tmp/kv-pedal-sim-options-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::filesystem::path log = std::filesystem::path(pattern) / "out.log";
+  for (const Case& c : cases) {
+    std::vector<std::string> args{KV_PEDAL_SIM_PROGRAM};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    ChildProcess sim;
+    ASSERT_TRUE(sim.Start(args, log.string()));
+    EXPECT_EQ(sim.Wait(std::chrono::seconds(30)), c.exitCode) << c.args[0];
+    EXPECT_NE(ReadFile(log).find(c.printed), std::string::npos) << ReadFile(log);
+  }
+  std::filesystem::remove_all(pattern);
+}
+
 }  // namespace
 }  // namespace kv::test
 
