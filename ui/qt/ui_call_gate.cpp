@@ -66,21 +66,31 @@ class CallEvent final : public QEvent {
 
 class CallReceiver final : public QObject {
  public:
-  explicit CallReceiver(QObject* parent) : QObject(parent) { setObjectName(QStringLiteral("uiCallReceiver")); }
+  CallReceiver(QObject* parent, std::shared_ptr<std::mutex> handOver)
+      : QObject(parent), handOver_(std::move(handOver)) {
+    setObjectName(QStringLiteral("uiCallReceiver"));
+  }
 
   bool event(QEvent* event) override {
+    {
+      // Whoever posted the event held this lock while creating it.
+      std::lock_guard<std::mutex> lock(*handOver_);
+    }
     if (event->type() != kCallEventType) {
       return QObject::event(event);
     }
     static_cast<CallEvent*>(event)->Run();
     return true;
   }
+
+ private:
+  const std::shared_ptr<std::mutex> handOver_;
 };
 
 }  // namespace
 
 UiCallGate::UiCallGate(QObject* receiverParent)
-    : uiThread_(QThread::currentThread()), receiver_(new CallReceiver(receiverParent)) {}
+    : uiThread_(QThread::currentThread()), receiver_(new CallReceiver(receiverParent, mutex_)) {}
 
 bool UiCallGate::Run(const std::function<void()>& call) {
   if (QThread::currentThread() == uiThread_) {
@@ -92,7 +102,7 @@ bool UiCallGate::Run(const std::function<void()>& call) {
   }
   auto state = std::make_shared<CallState>();
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(*mutex_);
     if (!open_) {
       return false;
     }
@@ -103,7 +113,7 @@ bool UiCallGate::Run(const std::function<void()>& call) {
 }
 
 void UiCallGate::Close() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(*mutex_);
   if (!open_) {
     return;
   }
@@ -114,7 +124,7 @@ void UiCallGate::Close() {
 }
 
 bool UiCallGate::IsOpen() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(*mutex_);
   return open_;
 }
 

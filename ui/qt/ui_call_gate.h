@@ -44,7 +44,10 @@ class UiCallGate {
 
  private:
   QThread* const uiThread_;
-  std::mutex mutex_;
+  // Held while a call is posted, and taken by the receiver before it reads
+  // one: the hand-over is then ordered by our own lock too, not only by the
+  // event queue's, which race detectors cannot see inside the library.
+  const std::shared_ptr<std::mutex> mutex_ = std::make_shared<std::mutex>();
   bool open_ = true;
   QObject* receiver_ = nullptr;  // valid while open_: the window closes us before it dies
   std::shared_ptr<std::atomic<int>> queued_ = std::make_shared<std::atomic<int>>(0);
