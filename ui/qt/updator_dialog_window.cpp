@@ -3,11 +3,9 @@
 #include <QAction>
 #include <QComboBox>
 #include <QContextMenuEvent>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
-#include <QProgressBar>
 #include <QPushButton>
+#include <QVariant>
 
 #include <utility>
 
@@ -96,7 +94,8 @@ void UpdatorDialogWindow::BuildControls() {
 
 QWidget* UpdatorDialogWindow::Control(int id) const {
   for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-    if (child->property(kControlIdProperty).toInt() == id && child->property(kControlIdProperty).isValid()) {
+    const QVariant tag = child->property(kControlIdProperty);
+    if (tag.isValid() && tag.toInt() == id) {
       return child;
     }
   }

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QPointer>
 
 #include <functional>
 #include <memory>
@@ -14,11 +13,7 @@
 #include "ui/qt/ui_call_gate.h"
 
 class QComboBox;
-class QLabel;
-class QLineEdit;
 class QMenu;
-class QProgressBar;
-class QPushButton;
 
 namespace kv {
 
