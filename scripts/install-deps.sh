@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev libgl-dev
   libasound2-dev libjack-jackd2-dev jackd2
   xvfb xauth x11-apps imagemagick fonts-ipafont-gothic xdotool
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
 )
 
 missing=()

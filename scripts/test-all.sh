@@ -17,4 +17,5 @@ for preset in default asan tsan; do
     status=1
   fi
 done
+bash scripts/test-windows.sh || status=1
 exit "${status}"
