@@ -1,34 +1,42 @@
 #include "tests/dialog/test_support.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <random>
+#include <system_error>
 
 namespace kv::test {
 
 ScopedLogDirectory::ScopedLogDirectory() {
-  char cwd[4096];
-  if (::getcwd(cwd, sizeof cwd) != nullptr) {
-    previous_ = cwd;
+  namespace fs = std::filesystem;
+  std::error_code error;
+  previous_ = fs::current_path(error).string();
+  // A fresh directory of our own (create_directory is false for one that exists).
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && dir_.empty(); ++attempt) {
+    const fs::path candidate = fs::temp_directory_path(error) / ("kv-dialog-test-" + std::to_string(random()));
+    if (fs::create_directory(candidate, error)) {
+      dir_ = candidate.string();
+    }
   }
-  char pattern[] = "/tmp/kv-dialog-test-XXXXXX";
-  if (::mkdtemp(pattern) != nullptr) {
-    dir_ = pattern;
-    if (::chdir(dir_.c_str()) == 0) {
+  if (!dir_.empty()) {
+    fs::current_path(dir_, error);
+    if (!error) {
       std::ofstream("TEST_LOG.txt");
     }
   }
 }
 
 ScopedLogDirectory::~ScopedLogDirectory() {
+  std::error_code ignored;
   if (!previous_.empty()) {
-    [[maybe_unused]] const int ignored = ::chdir(previous_.c_str());
+    std::filesystem::current_path(previous_, ignored);
   }
   if (!dir_.empty()) {
-    std::remove((dir_ + "/TEST_LOG.txt").c_str());
-    ::rmdir(dir_.c_str());
+    std::filesystem::remove(std::filesystem::path(dir_) / "TEST_LOG.txt", ignored);
+    std::filesystem::remove(dir_, ignored);
   }
 }
 

@@ -1,11 +1,10 @@
 #include "tests/engine/scripted_pedal.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <fstream>
+#include <random>
+#include <string>
 
 #include "engine/sysex.h"
 
@@ -246,12 +245,19 @@ std::vector<std::string> LogTexts() {
 }
 
 LogDirectory::LogDirectory() : previous_(std::filesystem::current_path()) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kv-engine-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
+  // A fresh directory of our own (create_directory is false for one that exists).
+  std::random_device random;
+  std::error_code error;
+  for (int attempt = 0; attempt < 100 && dir_.empty(); ++attempt) {
+    const auto candidate = std::filesystem::temp_directory_path() / ("kv-engine-" + std::to_string(random()));
+    if (std::filesystem::create_directory(candidate, error)) {
+      dir_ = candidate;
+    }
+  }
+  if (dir_.empty()) {
     ADD_FAILURE() << "no temporary directory";
     return;
   }
-  dir_ = pattern;
   std::ofstream(dir_ / "TEST_LOG.txt").flush();
   std::filesystem::current_path(dir_);
 }

@@ -112,8 +112,21 @@ TEST(SimulatedPedal, AnswersArriveNoEarlierThanTheReplyDelay) {
   EXPECT_EQ(host.engine.Signal().detectedModel.load(), 0x5F);
 }
 
+// Sets (or, with null, removes) an environment variable of this process.
+void SetEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value != nullptr ? value : "");  // "" removes it
+#else
+  if (value != nullptr) {
+    ::setenv(name, value, 1);
+  } else {
+    ::unsetenv(name);
+  }
+#endif
+}
+
 TEST(SimulatedPedal, BackendFollowsKvMidi) {
-  ::setenv("KV_MIDI", "sim", 1);
+  SetEnvironment("KV_MIDI", "sim");
   MidiBackend simulated = SelectMidiBackend();
   ASSERT_TRUE(simulated.driver);
   ASSERT_TRUE(simulated.pedal);
@@ -124,9 +137,9 @@ TEST(SimulatedPedal, BackendFollowsKvMidi) {
   out.GetDeviceName(0, name);
   EXPECT_STREQ(name, kSimulatedPortName);
 
-  ::setenv("KV_MIDI", "alsa", 1);
+  SetEnvironment("KV_MIDI", "alsa");
   EXPECT_FALSE(SelectMidiBackend().pedal);
-  ::unsetenv("KV_MIDI");
+  SetEnvironment("KV_MIDI", nullptr);
   EXPECT_FALSE(SelectMidiBackend().pedal);
 }
 
