@@ -161,6 +161,13 @@ TEST_F(UpdatorWindowTest, ShowsTheTemplateInDialogUnitsWithTitleMenuAndFocus) {
     EXPECT_EQ(range.iHigh, 100);
     EXPECT_EQ(SendDlgItemMessageA(dialog, 1002, PBM_GETPOS, 0, 0), 0);
 
+    // Icon 128 is the window's large and small icon and its drag icon.
+    const auto icon = reinterpret_cast<LRESULT>(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(128)));
+    ASSERT_NE(icon, 0);
+    EXPECT_EQ(SendMessageA(dialog, WM_GETICON, ICON_BIG, 0), icon);
+    EXPECT_EQ(SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0), icon);
+    EXPECT_EQ(SendMessageA(dialog, WM_QUERYDRAGICON, 0, 0), icon);
+
     // The system menu ends with a separator and the About item.
     HMENU menu = GetSystemMenu(dialog, FALSE);
     ASSERT_NE(menu, nullptr);
