@@ -1,7 +1,6 @@
 #include "midi/drivers/winmm_driver_win32.h"
 
 #include <cstring>
-#include <new>
 
 namespace kv::midi {
 
@@ -34,24 +33,7 @@ void CopyName(const char (&pname)[32], MidiCaps* caps) {
   caps->productName[sizeof caps->productName - 1] = '\0';
 }
 
-// Allocates the platform header that mirrors `header`, or finds the one it
-// already has (preparing twice is harmless on the platform too).
-MIDIHDR* MirrorFor(MidiHeader* header) {
-  if (header->driverData != nullptr) {
-    return PlatformHeader(header);
-  }
-  MIDIHDR* mirror = new (std::nothrow) MIDIHDR();
-  if (mirror != nullptr) {
-    mirror->lpData = reinterpret_cast<LPSTR>(header->data);
-    mirror->dwBufferLength = header->bufferLength;
-    mirror->dwUser = reinterpret_cast<DWORD_PTR>(header);
-  }
-  return mirror;
-}
-
-void ForgetMirror(MidiHeader* header) {
-  delete PlatformHeader(header);
-  header->driverData = nullptr;
+void ClearPreparedFlags(MidiHeader* header) {
   header->flags.fetch_and(~(kMidiHeaderPrepared | kMidiHeaderInQueue), std::memory_order_acq_rel);
 }
 
@@ -107,6 +89,31 @@ bool WinmmDriver::IsOpenOutput(MidiHandle handle) const {
 bool WinmmDriver::IsOpenInput(MidiHandle handle) const {
   std::lock_guard<std::mutex> lock(mutex_);
   return inputs_.count(handle) != 0;
+}
+
+// The platform header that mirrors `header`: found when it has one already
+// (preparing twice is harmless on the platform too), else made. The driver
+// owns every mirror; a node of the map keeps its address until it is erased.
+MIDIHDR* WinmmDriver::MirrorFor(MidiHeader* header) {
+  if (header->driverData != nullptr) {
+    return PlatformHeader(header);
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  MIDIHDR& mirror = mirrors_[header];
+  mirror = MIDIHDR{};
+  mirror.lpData = reinterpret_cast<LPSTR>(header->data);
+  mirror.dwBufferLength = header->bufferLength;
+  mirror.dwUser = reinterpret_cast<DWORD_PTR>(header);
+  return &mirror;
+}
+
+void WinmmDriver::ForgetMirror(MidiHeader* header) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    mirrors_.erase(header);
+  }
+  header->driverData = nullptr;
+  ClearPreparedFlags(header);
 }
 
 // ---- output ----
@@ -168,7 +175,7 @@ MmResult WinmmDriver::OutPrepareHeader(MidiHandle handle, MidiHeader* header, st
   const MMRESULT result = midiOutPrepareHeader(AsOut(handle), mirror, kPlatformHeaderSize);
   if (result != MMSYSERR_NOERROR) {
     if (header->driverData == nullptr) {
-      delete mirror;
+      ForgetMirror(header);
     }
     return result;
   }
@@ -268,7 +275,7 @@ MmResult WinmmDriver::InPrepareHeader(MidiHandle handle, MidiHeader* header, std
   const MMRESULT result = midiInPrepareHeader(AsIn(handle), mirror, kPlatformHeaderSize);
   if (result != MMSYSERR_NOERROR) {
     if (header->driverData == nullptr) {
-      delete mirror;
+      ForgetMirror(header);
     }
     return result;
   }

@@ -74,12 +74,16 @@ class WinmmDriver final : public MidiDriver {
  private:
   bool IsOpenOutput(MidiHandle handle) const;
   bool IsOpenInput(MidiHandle handle) const;
+  MIDIHDR* MirrorFor(MidiHeader* header);
+  void ForgetMirror(MidiHeader* header);
 
   mutable std::mutex mutex_;
   std::set<MidiHandle> outputs_;
   // Each binding lives from the open until a close the platform accepted;
   // after that no callback of the device runs.
   std::map<MidiHandle, std::unique_ptr<WinmmInputBinding>> inputs_;
+  // The platform header of every prepared seam header.
+  std::map<const MidiHeader*, MIDIHDR> mirrors_;
 };
 
 }  // namespace kv::midi
