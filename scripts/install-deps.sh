@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest
   qt6-base-dev libgl-dev
   libasound2-dev libjack-jackd2-dev jackd2
-  xvfb xauth x11-apps imagemagick fonts-ipafont-gothic xdotool
+  xvfb xauth x11-apps imagemagick fonts-ipafont-gothic xdotool xclip
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
 )
 
