@@ -27,7 +27,7 @@ if [[ -z "${display}" ]]; then
   echo "test-windows: no free X display number" >&2
   exit 1
 fi
-Xvfb ":${display}" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb ":${display}" -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
 xvfb_pid=$!
 
 prefix="${PWD}/build/windows/wine/prefix"
