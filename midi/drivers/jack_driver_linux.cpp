@@ -81,10 +81,23 @@ class JackInput final : public InputStream {
 
 JackDriver::JackDriver() { SilenceJack(); }
 
+JackDriver::~JackDriver() = default;
+
+void JackDriver::ReleaseLostProbeLocked() {
+  // A client whose server has gone must be closed before this process may
+  // open another one (see OpenJackClient), and a list read through it would
+  // show the ports of a server that is no more. Asking the server finds that
+  // out before its notice arrives.
+  if (probe_ && !probe_->ServerAnswers()) probe_.reset();
+}
+
 std::vector<ListedPort> JackDriver::ListPorts(bool output) {
   std::vector<ListedPort> found;
-  jack_client_t* probe = OpenJackClient(kProbeClientName);
-  if (probe == nullptr) return found;  // no server: no devices
+  std::lock_guard lock(probeMutex_);
+  ReleaseLostProbeLocked();
+  if (!probe_) probe_ = JackMidiClient::Open(JackClientOptions{kProbeClientName, {}, {}, {}});
+  if (!probe_) return found;  // no server: no devices
+  jack_client_t* probe = probe_->Raw();
   // Our output devices are the ports that take input, and the other way round.
   const char** ports =
       jack_get_ports(probe, nullptr, JACK_DEFAULT_MIDI_TYPE, output ? JackPortIsInput : JackPortIsOutput);
@@ -97,11 +110,14 @@ std::vector<ListedPort> JackDriver::ListPorts(bool output) {
     found.push_back(ListedPort{portName, PortNaming{productName, clientName}});
   }
   if (ports != nullptr) jack_free(ports);
-  jack_client_close(probe);
   return found;
 }
 
 MmResult JackDriver::OpenOutput(const std::string& address, std::shared_ptr<OutputStream>& stream) {
+  {
+    std::lock_guard lock(probeMutex_);
+    ReleaseLostProbeLocked();
+  }
   auto client = JackMidiClient::Open(JackClientOptions{kOutClientName, "out", {}, {}});
   if (!client) return kMmError;
   if (!client->ConnectOutputTo(address)) return kMmError;  // the port has gone since the list
@@ -111,6 +127,10 @@ MmResult JackDriver::OpenOutput(const std::string& address, std::shared_ptr<Outp
 
 MmResult JackDriver::OpenInput(const std::string& address, MidiHandle handle, MidiInCallback callback,
                                std::uintptr_t instance, std::shared_ptr<InputStream>& stream) {
+  {
+    std::lock_guard lock(probeMutex_);
+    ReleaseLostProbeLocked();
+  }
   auto client = JackMidiClient::Open(JackClientOptions{kInClientName, {}, "in", {}});
   if (!client) return kMmError;
   if (!client->ConnectInputFrom(address)) return kMmError;

@@ -22,9 +22,14 @@
 // a server and prints nothing.
 #pragma once
 
+#include <memory>
+#include <mutex>
+
 #include "midi/drivers/stream_driver.h"
 
 namespace kv::midi {
+
+class JackMidiClient;
 
 // Clients of this program start with this; they are never listed as devices.
 constexpr const char* kJackClientPrefix = "kv-updater";
@@ -32,12 +37,21 @@ constexpr const char* kJackClientPrefix = "kv-updater";
 class JackDriver final : public StreamDriver {
  public:
   JackDriver();
+  ~JackDriver() override;
 
  protected:
   std::vector<ListedPort> ListPorts(bool output) override;
   MmResult OpenOutput(const std::string& address, std::shared_ptr<OutputStream>& stream) override;
   MmResult OpenInput(const std::string& address, MidiHandle handle, MidiInCallback callback,
                      std::uintptr_t instance, std::shared_ptr<InputStream>& stream) override;
+
+ private:
+  void ReleaseLostProbeLocked();
+
+  // The client through which ports are listed, kept from one listing to the
+  // next: opening and closing a client for every count loads the server.
+  std::mutex probeMutex_;
+  std::unique_ptr<JackMidiClient> probe_;
 };
 
 }  // namespace kv::midi

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace kv::midi {
 
@@ -18,6 +19,8 @@ namespace {
 // the server is not running our cycles any more.
 constexpr auto kCycleWaitLimit = std::chrono::seconds(5);
 constexpr auto kSendWaitSlice = std::chrono::milliseconds(50);
+constexpr int kOpenAttempts = 3;
+constexpr auto kOpenRetryPause = std::chrono::milliseconds(20);
 
 void SilentJackMessage(const char*) {}
 
@@ -31,9 +34,16 @@ std::atomic<int>& LostClients() {
 
 jack_client_t* OpenJackClient(const std::string& name) {
   SilenceJack();
-  if (LostClients().load() > 0) return nullptr;
-  jack_status_t status{};
-  return jack_client_open(name.c_str(), JackNoStartServer, &status);
+  // A busy server sometimes fails a request ("communication error"); that
+  // is worth another try, a missing server is not.
+  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+    if (LostClients().load() > 0) return nullptr;
+    jack_status_t status{};
+    if (jack_client_t* client = jack_client_open(name.c_str(), JackNoStartServer, &status)) return client;
+    if ((status & JackServerError) == 0) return nullptr;
+    std::this_thread::sleep_for(kOpenRetryPause);
+  }
+  return nullptr;
 }
 
 void SilenceJack() {
@@ -55,21 +65,29 @@ std::unique_ptr<JackMidiClient> JackMidiClient::Open(const JackClientOptions& op
   std::unique_ptr<JackMidiClient> self(new JackMidiClient());
   self->client_ = OpenJackClient(options.clientName);
   if (self->client_ == nullptr) return nullptr;
+  if (!options.outPortName.empty()) {
+    const std::size_t cycleBytes = jack_port_type_get_buffer_size(self->client_, JACK_DEFAULT_MIDI_TYPE);
+    self->outBytes_ = std::make_unique<std::uint8_t[]>(std::max(kJackMaxMessageBytes, cycleBytes));
+  }
+  if (!options.inPortName.empty()) self->inRing_ = std::make_unique<SpscRecordRing>(options.inputRingBytes);
+  jack_set_process_callback(self->client_, &JackMidiClientCallbacks::Process, self.get());
+  jack_on_info_shutdown(self->client_, &JackMidiClientCallbacks::Shutdown, self.get());
+  if (jack_activate(self->client_) != 0) return nullptr;
 
-  const auto midiPort = [&](const std::string& name, unsigned long flags) -> jack_port_t* {
-    return name.empty() ? nullptr
-                        : jack_port_register(self->client_, name.c_str(), JACK_DEFAULT_MIDI_TYPE, flags, 0);
+  // The ports come after the activation: another client that finds them can
+  // connect to them at once, which it could not while this one was inactive.
+  const auto midiPort = [&](const std::string& name, unsigned long flags) {
+    return jack_port_register(self->client_, name.c_str(), JACK_DEFAULT_MIDI_TYPE, flags, 0);
   };
   if (!options.outPortName.empty()) {
     self->outPort_ = midiPort(options.outPortName, JackPortIsOutput);
     if (self->outPort_ == nullptr) return nullptr;
-    const std::size_t cycleBytes = jack_port_type_get_buffer_size(self->client_, JACK_DEFAULT_MIDI_TYPE);
-    self->outBytes_ = std::make_unique<std::uint8_t[]>(std::max(kJackMaxMessageBytes, cycleBytes));
+    self->cycleOutPort_.store(self->outPort_, std::memory_order_release);
   }
   if (!options.inPortName.empty()) {
     self->inPort_ = midiPort(options.inPortName, JackPortIsInput);
     if (self->inPort_ == nullptr) return nullptr;
-    self->inRing_ = std::make_unique<SpscRecordRing>(options.inputRingBytes);
+    self->cycleInPort_.store(self->inPort_, std::memory_order_release);
   }
   if (!options.prettyName.empty()) {
     for (jack_port_t* port : {self->outPort_, self->inPort_}) {
@@ -80,10 +98,18 @@ std::unique_ptr<JackMidiClient> JackMidiClient::Open(const JackClientOptions& op
       }
     }
   }
-  jack_set_process_callback(self->client_, &JackMidiClientCallbacks::Process, self.get());
-  jack_on_info_shutdown(self->client_, &JackMidiClientCallbacks::Shutdown, self.get());
-  if (jack_activate(self->client_) != 0) return nullptr;
   return self;
+}
+
+bool JackMidiClient::ServerAnswers() {
+  if (!alive_.load()) return false;
+  char* uuid = jack_get_uuid_for_client_name(client_, jack_get_client_name(client_));
+  if (uuid == nullptr) {
+    Shutdown();
+    return false;
+  }
+  jack_free(uuid);
+  return true;
 }
 
 void JackMidiClient::Cancel() {
@@ -179,8 +205,8 @@ void JackMidiClient::SignalInput() {
 }
 
 void JackMidiClient::Process(std::uint32_t frames) {
-  if (outPort_ != nullptr) {
-    void* buffer = jack_port_get_buffer(outPort_, frames);
+  if (jack_port_t* outPort = cycleOutPort_.load(std::memory_order_acquire)) {
+    void* buffer = jack_port_get_buffer(outPort, frames);
     jack_midi_clear_buffer(buffer);
     int expected = kPending;
     if (outState_.load(std::memory_order_acquire) == kPending &&
@@ -190,8 +216,8 @@ void JackMidiClient::Process(std::uint32_t frames) {
       outSignal_.release();
     }
   }
-  if (inPort_ != nullptr) {
-    void* buffer = jack_port_get_buffer(inPort_, frames);
+  if (jack_port_t* inPort = cycleInPort_.load(std::memory_order_acquire)) {
+    void* buffer = jack_port_get_buffer(inPort, frames);
     const std::uint32_t count = jack_midi_get_event_count(buffer);
     bool any = false;
     for (std::uint32_t i = 0; i < count; ++i) {

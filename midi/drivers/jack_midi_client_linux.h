@@ -58,6 +58,7 @@ class JackMidiClient {
   JackMidiClient(const JackMidiClient&) = delete;
   JackMidiClient& operator=(const JackMidiClient&) = delete;
 
+  jack_client_t* Raw() const { return client_; }
   std::string OutPortName() const;  // full "client:port" names
   std::string InPortName() const;
 
@@ -80,6 +81,9 @@ class JackMidiClient {
   void Cancel();
 
   bool Alive() const { return alive_.load(); }
+  // Asks the server something: false, and the client counts as lost, when
+  // it no longer answers (its shutdown notice may still be on the way).
+  bool ServerAnswers();
   std::uint64_t DroppedEvents() const { return dropped_.load(); }
 
  private:
@@ -94,6 +98,10 @@ class JackMidiClient {
   jack_client_t* client_ = nullptr;
   jack_port_t* outPort_ = nullptr;
   jack_port_t* inPort_ = nullptr;
+  // The same ports as the process cycle sees them: registered after the
+  // activation, so the cycle may run before they exist.
+  std::atomic<jack_port_t*> cycleOutPort_{nullptr};
+  std::atomic<jack_port_t*> cycleInPort_{nullptr};
   bool prettyNamesSet_ = false;
   std::atomic<bool> alive_{true};  // false from the server's shutdown notice on
   std::atomic<bool> lostCounted_{false};

@@ -1,6 +1,11 @@
 // A JACK server of the test's own: jackd with the dummy backend under a name
-// no other test uses, made this process's default server (children started
-// later inherit it), and stopped when the object goes.
+// no other running test uses, made this process's default server (children
+// started later inherit it), and stopped when the object goes.
+//
+// The names come from a few slots, each held through a lock file by one test
+// process at a time: the machine's JACK registry has room for eight servers
+// and frees an entry left by a server that died only when a server of the
+// same name starts again, so names that are never reused would fill it.
 #pragma once
 
 #include <string>
@@ -12,7 +17,7 @@ namespace kv::test {
 class JackServer {
  public:
   JackServer();
-  ~JackServer() { Stop(); }
+  ~JackServer();
   JackServer(const JackServer&) = delete;
   JackServer& operator=(const JackServer&) = delete;
 
@@ -26,6 +31,7 @@ class JackServer {
 
  private:
   std::string name_;
+  int slotLock_ = -1;
   bool started_ = false;
   ChildProcess jackd_;
 };
