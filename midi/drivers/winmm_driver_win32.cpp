@@ -1,6 +1,7 @@
 #include "midi/drivers/winmm_driver_win32.h"
 
 #include <cstring>
+#include <functional>
 
 namespace kv::midi {
 
@@ -107,6 +108,23 @@ MIDIHDR* WinmmDriver::MirrorFor(MidiHeader* header) {
   return &mirror;
 }
 
+// Prepares `header` through its platform mirror with `prepare`, the output or
+// input call; a mirror made for a prepare that failed is dropped again.
+MmResult WinmmDriver::PrepareMirror(MidiHeader* header, const std::function<MMRESULT(MIDIHDR*)>& prepare) {
+  const bool hadMirror = header->driverData != nullptr;
+  MIDIHDR* mirror = MirrorFor(header);
+  const MMRESULT result = prepare(mirror);
+  if (result != MMSYSERR_NOERROR) {
+    if (!hadMirror) {
+      ForgetMirror(header);
+    }
+    return result;
+  }
+  header->driverData = mirror;
+  header->flags.fetch_or(kMidiHeaderPrepared, std::memory_order_acq_rel);
+  return kMmNoError;
+}
+
 void WinmmDriver::ForgetMirror(MidiHeader* header) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -168,20 +186,9 @@ MmResult WinmmDriver::OutPrepareHeader(MidiHandle handle, MidiHeader* header, st
   if (!IsOpenOutput(handle)) {
     return kMmInvalidHandle;
   }
-  MIDIHDR* mirror = MirrorFor(header);
-  if (mirror == nullptr) {
-    return kMmNoMemory;
-  }
-  const MMRESULT result = midiOutPrepareHeader(AsOut(handle), mirror, kPlatformHeaderSize);
-  if (result != MMSYSERR_NOERROR) {
-    if (header->driverData == nullptr) {
-      ForgetMirror(header);
-    }
-    return result;
-  }
-  header->driverData = mirror;
-  header->flags.fetch_or(kMidiHeaderPrepared, std::memory_order_acq_rel);
-  return kMmNoError;
+  return PrepareMirror(header, [handle](MIDIHDR* mirror) {
+    return midiOutPrepareHeader(AsOut(handle), mirror, kPlatformHeaderSize);
+  });
 }
 
 MmResult WinmmDriver::OutLongMsg(MidiHandle handle, MidiHeader* header, std::uint32_t headerSize) {
@@ -268,20 +275,9 @@ MmResult WinmmDriver::InPrepareHeader(MidiHandle handle, MidiHeader* header, std
   if (!IsOpenInput(handle)) {
     return kMmInvalidHandle;
   }
-  MIDIHDR* mirror = MirrorFor(header);
-  if (mirror == nullptr) {
-    return kMmNoMemory;
-  }
-  const MMRESULT result = midiInPrepareHeader(AsIn(handle), mirror, kPlatformHeaderSize);
-  if (result != MMSYSERR_NOERROR) {
-    if (header->driverData == nullptr) {
-      ForgetMirror(header);
-    }
-    return result;
-  }
-  header->driverData = mirror;
-  header->flags.fetch_or(kMidiHeaderPrepared, std::memory_order_acq_rel);
-  return kMmNoError;
+  return PrepareMirror(header, [handle](MIDIHDR* mirror) {
+    return midiInPrepareHeader(AsIn(handle), mirror, kPlatformHeaderSize);
+  });
 }
 
 MmResult WinmmDriver::InAddBuffer(MidiHandle handle, MidiHeader* header, std::uint32_t headerSize) {

@@ -21,6 +21,7 @@
 
 #include <map>
 #include <memory>
+#include <functional>
 #include <mutex>
 #include <set>
 
@@ -76,6 +77,7 @@ class WinmmDriver final : public MidiDriver {
   bool IsOpenInput(MidiHandle handle) const;
   MIDIHDR* MirrorFor(MidiHeader* header);
   void ForgetMirror(MidiHeader* header);
+  MmResult PrepareMirror(MidiHeader* header, const std::function<MMRESULT(MIDIHDR*)>& prepare);
 
   mutable std::mutex mutex_;
   std::set<MidiHandle> outputs_;

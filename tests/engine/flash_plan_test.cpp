@@ -23,24 +23,6 @@ namespace {
 
 using namespace kv::scripted;
 
-const char* const kLogText[] = {
-    "Midi out error.",
-    "Illegal device connected.",
-    "Please use the firmware update mode.",
-    "(Erase)Time Out Error.",
-    "(CRC)Transfer error occurred.",
-    "(Flash Write)Transfer error occurred.",
-    "(Write)Time Out Error.",
-};
-
-std::vector<std::string> LogLines(const std::vector<int>& entries) {
-  std::vector<std::string> texts;
-  for (int entry : entries) {
-    texts.push_back(kLogText[entry]);
-  }
-  return texts;
-}
-
 // Images held in exactly-sized heap blocks, so reading past one is caught.
 class TestImages final : public ImageSource {
  public:

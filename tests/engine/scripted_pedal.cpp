@@ -298,4 +298,21 @@ PedalRig::~PedalRig() {
   ModelId.store(kInitialModelId);
 }
 
+std::vector<std::string> LogLines(const std::vector<int>& entries) {
+  static const char* const kLogText[] = {
+      "Midi out error.",
+      "Illegal device connected.",
+      "Please use the firmware update mode.",
+      "(Erase)Time Out Error.",
+      "(CRC)Transfer error occurred.",
+      "(Flash Write)Transfer error occurred.",
+      "(Write)Time Out Error.",
+  };
+  std::vector<std::string> texts;
+  for (int entry : entries) {
+    texts.push_back(kLogText[entry]);
+  }
+  return texts;
+}
+
 }  // namespace kv::scripted

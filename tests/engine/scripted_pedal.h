@@ -157,4 +157,8 @@ class PedalRig {
   std::jthread poller_;
 };
 
+// The texts of log entries `entries`, spelled out here rather than taken from
+// the log's own table, so a changed text fails the tests.
+std::vector<std::string> LogLines(const std::vector<int>& entries);
+
 }  // namespace kv::scripted

@@ -19,24 +19,6 @@ namespace {
 
 using namespace kv::scripted;
 
-const char* const kLogText[] = {
-    "Midi out error.",
-    "Illegal device connected.",
-    "Please use the firmware update mode.",
-    "(Erase)Time Out Error.",
-    "(CRC)Transfer error occurred.",
-    "(Flash Write)Transfer error occurred.",
-    "(Write)Time Out Error.",
-};
-
-std::vector<std::string> LogLines(const std::vector<int>& entries) {
-  std::vector<std::string> texts;
-  for (int entry : entries) {
-    texts.push_back(kLogText[entry]);
-  }
-  return texts;
-}
-
 const std::vector<std::string> kCompleted = {"status Version update completed.", "restore", "execute 0"};
 
 struct RunCase {
